@@ -1,0 +1,29 @@
+#include "base/uClock.h"
+
+#include <chrono>
+
+namespace halvora {
+namespace {
+
+class TSystemClock final : public IClock {
+ public:
+  std::uint32_t GetTickCount() override {
+    const auto Now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Now).count());
+  }
+
+  bool WaitFor(TEvent& AEvent, std::uint32_t AMilliseconds) override {
+    if (AMilliseconds == INFINITE_WAIT) return AEvent.WaitWhileNot([] { return false; });
+    return AEvent.WaitReal(AMilliseconds);
+  }
+};
+
+}  // namespace
+
+IClock& SystemClock() {
+  static TSystemClock Clock;
+  return Clock;
+}
+
+}  // namespace halvora
