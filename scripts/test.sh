@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, then builds and runs every test three times: a normal
+# build, an ASan+UBSan build and a TSan build. Exits non-zero if anything failed.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/setup.sh || exit 1
+
+jobs=$(nproc)
+status=0
+failed=()
+total_passed=0
+total_failed=0
+
+suite() {
+  local name=$1; shift
+  local dir="build/$name"
+  echo "=== $name: configure and build"
+  if ! cmake -S . -B "$dir" -G Ninja "$@"; then
+    failed+=("$name (configure)"); status=1; return
+  fi
+  if ! cmake --build "$dir" -j "$jobs"; then
+    failed+=("$name (build)"); status=1; return
+  fi
+  echo "=== $name: tests"
+  if ! ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 | tee "$dir/ctest.log"; then
+    failed+=("$name (tests)"); status=1
+  fi
+  # "100% tests passed, 0 tests failed out of 42"
+  local line
+  line=$(grep -E 'tests failed out of [0-9]+' "$dir/ctest.log" | tail -n 1)
+  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    total_failed=$((total_failed + BASH_REMATCH[1]))
+    total_passed=$((total_passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  else
+    failed+=("$name (no test summary)"); status=1
+  fi
+}
+
+suite release
+suite asan -DHALVORA_SANITIZE=address -DHALVORA_BUILD_BENCH=OFF
+suite tsan -DHALVORA_SANITIZE=thread -DHALVORA_BUILD_BENCH=OFF
+
+[ $status -eq 0 ] || echo "FAILED: ${failed[*]}"
+echo "tests: $total_passed passed, $total_failed failed"
+exit $status
