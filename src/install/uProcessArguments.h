@@ -9,4 +9,7 @@ namespace halvora {
 // every argument, each UTF-8.
 std::vector<std::string> ProcessArguments();
 
+// The full path of this program's own file, UTF-8; empty when the platform cannot tell.
+std::string ProgramFilePath();
+
 }  // namespace halvora

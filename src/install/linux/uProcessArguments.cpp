@@ -1,5 +1,7 @@
 #include "install/uProcessArguments.h"
 
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -18,6 +20,22 @@ std::vector<std::string> ProcessArguments() {
     Start = End + 1;
   }
   return Result;
+}
+
+// /proc/self/exe links to the program's file; readlink does not say when it cut the path
+// short, so a result that fills the buffer is read again into a larger one.
+std::string ProgramFilePath() {
+  std::string Buffer(256, '\0');
+  while (Buffer.size() <= (1u << 20)) {
+    const ssize_t Length = readlink("/proc/self/exe", Buffer.data(), Buffer.size());
+    if (Length < 0) return {};
+    if (static_cast<std::size_t>(Length) < Buffer.size()) {
+      Buffer.resize(static_cast<std::size_t>(Length));
+      return Buffer;
+    }
+    Buffer.resize(Buffer.size() * 2);
+  }
+  return {};
 }
 
 }  // namespace halvora

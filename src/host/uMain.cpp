@@ -1,0 +1,520 @@
+#include "host/uMain.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "base/uText.h"
+#include "host/uSettings.h"
+#include "install/uInstalacao.h"
+
+namespace halvora {
+namespace {
+
+constexpr int KeepAliveTicks = 15;
+constexpr std::uint32_t ProofTimeout = 30000;
+constexpr int MaxFailures = 5;
+constexpr std::size_t MaxTrayHint = 120;
+constexpr std::size_t LargeTitleLength = 22;
+constexpr const char* NoId = "--- --- ---";
+constexpr const char* IdleTrayHint = "Halvora - disponível para o suporte autorizado";
+constexpr const char* CrLf = "\r\n";
+
+std::string Trim(std::string_view AText) {
+  while (!AText.empty() && static_cast<unsigned char>(AText.front()) <= ' ') AText.remove_prefix(1);
+  while (!AText.empty() && static_cast<unsigned char>(AText.back()) <= ' ') AText.remove_suffix(1);
+  return std::string(AText);
+}
+
+// Decimal text; 0 when it does not parse.
+int DecimalOrZero(std::string_view AText) {
+  if (!AText.empty() && AText.front() == '+') AText.remove_prefix(1);
+  int Value = 0;
+  const auto [End, Error] = std::from_chars(AText.data(), AText.data() + AText.size(), Value);
+  return Error == std::errc() && End == AText.data() + AText.size() ? Value : 0;
+}
+
+char FoldAscii(char AChar) {
+  return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
+}
+
+// Equal ignoring the case of ASCII letters, in time that does not depend on where they differ.
+bool SameProof(std::string_view AGiven, std::string_view AExpected) {
+  if (AGiven.size() != AExpected.size()) return false;
+  unsigned char Diff = 0;
+  for (std::size_t I = 0; I < AGiven.size(); ++I)
+    Diff |= static_cast<unsigned char>(FoldAscii(AGiven[I]) ^ FoldAscii(AExpected[I]));
+  return Diff == 0;
+}
+
+std::string FirstUtf16Units(const std::string& AText, std::size_t ACount) {
+  const std::u16string Wide = Utf8ToUtf16(AText);
+  return Wide.size() <= ACount ? AText : Utf16ToUtf8(Wide.substr(0, ACount));
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(TMainEnvironment AEnv) : FEnv(std::move(AEnv)) {
+  if (FEnv.AgentMode) {
+    FModel.Tray.Hint = IdleTrayHint;
+    FModel.Tray.Visible = true;
+  }
+  ApplyLook();
+  LoadSettings();
+  NewPassword();
+  SetStatus("Conectando ao servidor...");
+  UpdateIdentity();
+  ConnectRelay();
+  LoadBrand();
+}
+
+TfrmMain::~TfrmMain() {
+  EndSession(true);
+  DestroyRelay();
+}
+
+// --- settings and identity ---
+
+std::string TfrmMain::SettingsPath() const { return halvora::SettingsPath(*FEnv.Folders); }
+
+std::string TfrmMain::BrandFolder() const { return halvora::BrandFolder(SettingsPath()); }
+
+void TfrmMain::LoadSettings() {
+  const TSettings Settings = halvora::LoadSettings(SettingsPath(), FEnv.ProgramPath);
+  FServerUrl = Settings.ServerUrl;
+  FMyId = Settings.MyId;
+  FKey = Settings.Key;
+  FBrandCode = Settings.BrandCode;
+  FApiUrl = Settings.ApiUrl;
+  SaveSettings();
+}
+
+void TfrmMain::SaveSettings() {
+  try {
+    halvora::SaveSettings(SettingsPath(), TSettings{FServerUrl, FMyId, FKey, FBrandCode, FApiUrl});
+  } catch (const std::exception& AError) {
+    SetStatus(SaveFailedText(AError));
+  }
+}
+
+void TfrmMain::NewPassword() {
+  FPassword = NewPasswordText();
+  FFailCount = 0;
+  FModel.lblPassword.Text = FPassword;
+  Changed();
+}
+
+// --- relay link ---
+
+void TfrmMain::ConnectRelay() {
+  EndSession(false);
+  DestroyRelay();
+  FOnline = false;
+  FConn = TRelayClient::CreateCliente(FServerUrl, FMyId, FKey, FEnv.Relay);
+  FConn->SetOnDirectPacket(
+      [this](std::uint8_t ACmd, const TIdBytes& APayload) { return DirectPacket(ACmd, APayload); });
+  FConn->SetOnPacket(
+      [this](std::uint8_t ACmd, const TIdBytes& APayload) { PacketReceived(ACmd, APayload); });
+  FConn->SetOnOnline([this](bool AOnline) { RelayOnline(AOnline); });
+}
+
+void TfrmMain::DestroyRelay() {
+  // Out of the field first, so that nothing reaches a client that is being destroyed.
+  std::unique_ptr<TRelayClient> Old = std::move(FConn);
+  Old.reset();
+}
+
+bool TfrmMain::Send(std::uint8_t ACmd, const TIdBytes& APayload) {
+  return FConn && FConn->Send(ACmd, APayload);
+}
+
+void TfrmMain::RelayOnline(bool AOnline) {
+  FOnline = AOnline;
+  if (AOnline) {
+    SetStatus("Registrando no servidor...");
+  } else {
+    EndSession(false);
+    SetStatus("Sem conexão com o servidor. Tentando reconectar...");
+  }
+  UpdateIdentity();
+}
+
+void TfrmMain::PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload) {
+  switch (ACmd) {
+    case cmdWelcome:
+      FMyId = BytesToText(APayload);
+      SaveSettings();
+      SetStatus("Pronto. Aguardando o atendente.");
+      UpdateIdentity();
+      break;
+    case cmdAccessRequest:
+      AccessRequested(BytesToText(APayload), false);
+      break;
+    case cmdSessionEnded:
+      if (FRole != TSessionRole::srNone) {
+        EndSession(false);
+        SetStatus("Sessão encerrada pelo atendente.");
+      }
+      break;
+    case cmdRefused:
+      SetStatus(SplitFields(BytesToText(APayload)).Second);
+      break;
+    case cmdInstallOffer: {
+      const std::string Text = BytesToText(APayload);
+      SetStatus(Text);
+      OfferInstall(Text);
+      break;
+    }
+    case cmdPermanentCount:
+      ShowPermanentAccess(DecimalOrZero(BytesToText(APayload)));
+      break;
+    case cmdTrustedAccess:
+      AccessRequested(BytesToText(APayload), true);
+      break;
+    case cmdBrand:
+      AnnounceBrand(BytesToText(APayload));
+      break;
+    case cmdProof:
+      CheckProof(BytesToText(APayload));
+      break;
+    case cmdBlockInput:
+      if (FRole == TSessionRole::srHost && APayload.size() == 1) SetInputBlocked(APayload[0] == 1);
+      break;
+    case cmdClipText:
+    case cmdClipFilesBegin:
+    case cmdClipFileEntry:
+    case cmdClipFileData:
+    case cmdClipFilesEnd:
+      if (FRole == TSessionRole::srHost && FEnv.Services.Clip)
+        FEnv.Services.Clip->HandlePacket(ACmd, APayload);
+      break;
+    case cmdSecureAttention:
+      if (FRole == TSessionRole::srHost &&
+          !(FEnv.Services.SecureAttention && FEnv.Services.SecureAttention->SendSecureAttention()))
+        SetStatus(
+            "O atendente pediu Ctrl+Alt+Del, que só funciona com o Halvora instalado neste "
+            "computador.");
+      break;
+    default:
+      break;
+  }
+}
+
+bool TfrmMain::DirectPacket(std::uint8_t ACmd, const TIdBytes& APayload) {
+  if (ACmd != cmdFrameAck && ACmd != cmdMouse && ACmd != cmdKey && ACmd != cmdSelectMonitor)
+    return false;
+  std::lock_guard Guard(FHostLock);
+  if (!FHosting || !FCapture) return true;
+  switch (ACmd) {
+    case cmdFrameAck:
+      FCapture->FrameAcked();
+      break;
+    case cmdMouse:
+      if (APayload.size() == sizeof(TMousePacket) && FEnv.Services.Input) {
+        TMousePacket Packet;
+        std::memcpy(&Packet, APayload.data(), sizeof Packet);
+        FEnv.Services.Input->QueueMouseInput(Packet, Packet.Monitor);
+      }
+      break;
+    case cmdKey:
+      if (APayload.size() == sizeof(TKeyPacket) && FEnv.Services.Input) {
+        TKeyPacket Packet;
+        std::memcpy(&Packet, APayload.data(), sizeof Packet);
+        FEnv.Services.Input->QueueKeyInput(Packet);
+      }
+      break;
+    case cmdSelectMonitor:
+      if (APayload.size() == 1) FCapture->SelectMonitor(APayload[0]);
+      break;
+  }
+  return true;
+}
+
+void TfrmMain::tmrTickTimer() {
+  if (++FPingTicks >= KeepAliveTicks) {
+    FPingTicks = 0;
+    if (FOnline) Send(cmdKeepAlive, {});
+  }
+  CheckDeadline();
+}
+
+// --- sessions ---
+
+std::string TfrmMain::PeerDisplayName() const {
+  return FPeerName.empty() ? FormatId(FPeerId) : FPeerName;
+}
+
+void TfrmMain::StartHosting() {
+  FFailCount = 0;
+  FRole = TSessionRole::srHost;
+  Send(cmdAccessResult, SingleByte(1));
+  {
+    std::lock_guard Guard(FHostLock);
+    if (FConn && FEnv.Services.Capture) FCapture = FEnv.Services.Capture->Create(*FConn);
+    FHosting = true;
+  }
+  if (FEnv.Services.Clip) {
+    TRelayClient* Conn = FConn.get();
+    FEnv.Services.Clip->Activate([Conn](std::uint8_t ACmd, const TIdBytes& APayload) {
+      return Conn && Conn->Send(ACmd, APayload);
+    });
+  }
+  const std::string Name = PeerDisplayName();
+  SetStatus("Este computador está sendo controlado por " + Name + ".");
+  UpdateIdentity();
+  FModel.Caption = "Halvora - em atendimento por " + Name;
+  FModel.Tray.Hint = FirstUtf16Units("Halvora: " + Name + " está acessando este computador",
+                                     MaxTrayHint);
+  FModel.Tray.Visible = true;
+  Changed();
+  if (FEnv.View) {
+    FEnv.View->ShowBalloon("Halvora", Name + " está acessando este computador.");
+    if (!FEnv.AgentMode) FEnv.View->MinimizeApplication();
+  }
+}
+
+void TfrmMain::EndSession(bool ANotify) {
+  if (FRole == TSessionRole::srNone) return;
+  const bool WasHost = FRole == TSessionRole::srHost;
+  FRole = TSessionRole::srNone;
+  FPeerId.clear();
+  FPeerName.clear();
+  FNonce.clear();
+  if (FEnv.Services.Blocker) FEnv.Services.Blocker->SetActive(false);
+  if (FEnv.Services.Clip) FEnv.Services.Clip->Deactivate();
+  std::unique_ptr<ICaptureSession> Capture;
+  {
+    std::lock_guard Guard(FHostLock);
+    FHosting = false;
+    Capture = std::move(FCapture);
+  }
+  Capture.reset();  // waits for the capture loop, outside the lock
+  if (FEnv.Services.Input) FEnv.Services.Input->QueueReleaseKeys();
+  if (FSessionBrand) {
+    FSessionBrand = false;
+    ResetBrand();
+    LoadBrand();
+  }
+  if (WasHost) {
+    FModel.Tray.Visible = FEnv.AgentMode;
+    FModel.Tray.Hint = IdleTrayHint;
+    FModel.Caption = "Halvora";
+    Changed();
+    if (FEnv.View && !FEnv.AgentMode) FEnv.View->RestoreApplication();
+  }
+  if (ANotify) Send(cmdHostEnd, {});
+  UpdateIdentity();
+}
+
+void TfrmMain::SetInputBlocked(bool ARequested) {
+  IInputBlocker* Blocker = FEnv.Services.Blocker.get();
+  if (Blocker) Blocker->SetActive(ARequested);
+  const bool Active = Blocker && Blocker->Active();
+  if (Active && FEnv.Services.Input) FEnv.Services.Input->QueueReleaseKeys();
+  Send(cmdBlockState, SingleByte(Active ? 1 : 0));
+  if (Active)
+    SetStatus("Mouse e teclado bloqueados por " + PeerDisplayName() + ".");
+  else if (ARequested)
+    SetStatus("Não foi possível bloquear o mouse e o teclado.");
+  else
+    SetStatus("Este computador está sendo controlado por " + PeerDisplayName() + ".");
+}
+
+// --- admission ---
+
+void TfrmMain::AccessRequested(const std::string& AText, bool ATrusted) {
+  if (FRole == TSessionRole::srHost) return;
+  FRole = TSessionRole::srHostAuth;
+  const TFields Fields = SplitFields(AText);
+  FPeerId = Fields.First;
+  FPeerName = Trim(Fields.Second);
+  const std::string Qualifier = Trim(Fields.Third);
+  if (!FPeerName.empty() && !Qualifier.empty()) FPeerName += " (" + Qualifier + ")";
+  if (ATrusted) {
+    StartHosting();
+    return;
+  }
+  FNonce = RandomString("0123456789abcdef", 32);
+  FAuthDeadline = FEnv.Relay.Clock->GetTickCount() + ProofTimeout;
+  Send(cmdChallenge, TextToBytes(FNonce));
+  SetStatus(PeerDisplayName() + " está pedindo acesso...");
+  UpdateIdentity();
+}
+
+void TfrmMain::CheckProof(const std::string& AProof) {
+  if (FRole != TSessionRole::srHostAuth) return;
+  if (SameProof(AProof, ProofHash(FNonce, FPassword))) {
+    Send(cmdProofAccepted, {});
+    StartHosting();
+    return;
+  }
+  Send(cmdAccessResult, SingleByte(0));
+  EndSession(true);
+  if (++FFailCount < MaxFailures) {
+    SetStatus("Tentativa de conexão recusada: senha incorreta.");
+  } else {
+    NewPassword();
+    SetStatus("Muitas tentativas com senha incorreta. Uma nova senha foi gerada.");
+  }
+}
+
+void TfrmMain::CheckDeadline() {
+  // A signed difference stays right across the wrap of the tick counter.
+  const auto Late = static_cast<std::int32_t>(FEnv.Relay.Clock->GetTickCount() - FAuthDeadline);
+  if (FRole == TSessionRole::srHostAuth && Late >= 0) {
+    EndSession(true);
+    SetStatus("A conexão não foi concluída a tempo.");
+  }
+}
+
+// --- brand ---
+
+void TfrmMain::AnnounceBrand(const std::string& AText) {
+  const TFields Fields = SplitFields(AText);
+  const std::string& Code = Fields.First;
+  const std::string& Name = Fields.Second;
+  if (FBrandCode.empty()) {
+    FBrandCode = Code;
+    SaveSettings();
+    ApplyBrand(Code, Name, {});
+    LoadBrand();
+  } else if (Code != FBrandCode) {
+    ApplyBrand(Code, Name, {});
+    if (FEnv.Services.Brand)
+      FEnv.Services.Brand->BuscarMarca(
+          FApiUrl, Code, BrandFolder(),
+          [this](const std::string& ACode, const std::string& AName, const TIdBytes& ALogo) {
+            ApplyBrand(ACode, AName, ALogo);
+          });
+    FSessionBrand = true;
+  }
+}
+
+void TfrmMain::ApplyBrand(const std::string&, const std::string& AName, const TIdBytes& ALogoPng) {
+  if (AName.empty()) return;
+  FModel.lblTitle.Text = AName;
+  FModel.lblTitle.FontHeight = Utf16Length(AName) <= LargeTitleLength ? 24 : 16;
+  FModel.lblSubtitle.Text = "Suporte remoto por Halvora";
+  if (!ALogoPng.empty()) FBrandLogo = ALogoPng;
+  Changed();
+}
+
+void TfrmMain::ResetBrand() {
+  FModel.lblTitle.Text = "Halvora";
+  FModel.lblTitle.FontHeight = 24;
+  FModel.lblSubtitle.Text = "Quenmir Softwares";
+  FBrandLogo.clear();
+  Changed();
+}
+
+void TfrmMain::LoadBrand() {
+  if (FBrandCode.empty() || !FEnv.Services.Brand) return;
+  std::string Name;
+  TIdBytes Logo;
+  if (FEnv.Services.Brand->CarregarMarca(BrandFolder(), FBrandCode, Name, Logo))
+    ApplyBrand(FBrandCode, Name, Logo);
+  FEnv.Services.Brand->BuscarMarca(
+      FApiUrl, FBrandCode, BrandFolder(),
+      [this](const std::string& ACode, const std::string& AName, const TIdBytes& ALogo) {
+        ApplyBrand(ACode, AName, ALogo);
+      });
+}
+
+// --- window ---
+
+void TfrmMain::Changed() {
+  if (FEnv.View) FEnv.View->ModelChanged();
+}
+
+void TfrmMain::SetStatus(const std::string& AText) {
+  FModel.lblStatus.Text = AText;
+  Changed();
+}
+
+void TfrmMain::UpdateIdentity() {
+  FModel.lblId.Text = FOnline && !FMyId.empty() ? FormatId(FMyId) : NoId;
+  FModel.btnDisconnect.Enabled = FRole != TSessionRole::srNone;
+  FModel.btnNewPassword.Enabled = FRole == TSessionRole::srNone;
+  Changed();
+}
+
+void TfrmMain::ApplyLook() {
+  FModel.lblInstall.Visible = !IsInstalled(*FEnv.Folders);
+  FModel.btnServer.Visible = FEnv.DevMode;
+  ShowPermanentAccess(0);
+}
+
+void TfrmMain::ShowPermanentAccess(int ACount) {
+  FModel.lblFixed.Visible = ACount > 0;
+  FModel.btnRevoke.Visible = ACount > 0;
+  FModel.lblFixed.Text =
+      ACount == 1 ? "Uma empresa tem acesso permanente a este computador (entra sem a senha acima)."
+                  : std::to_string(ACount) +
+                        " empresas têm acesso permanente a este computador (entram sem a senha "
+                        "acima).";
+  Changed();
+}
+
+void TfrmMain::OfferInstall(const std::string& APrefix) {
+  if (IsInstalled(*FEnv.Folders) || FEnv.AgentMode || FMyId.empty() || !FEnv.Dialogs) return;
+  std::string Question = std::string("Instalar o Halvora neste computador?") + CrLf + CrLf +
+                         "Ele passa a iniciar com o Windows e fica disponível para o suporte "
+                         "autorizado, mesmo sem ninguém usando o computador. Para remover "
+                         "depois, use \"Aplicativos\" do Windows.";
+  if (!APrefix.empty()) Question = APrefix + CrLf + CrLf + Question;
+  if (FRole != TSessionRole::srNone)
+    Question += std::string(CrLf) + CrLf +
+                "O atendimento em andamento será encerrado; o atendente pode reconectar em "
+                "seguida.";
+  if (!FEnv.Dialogs->Confirm(Question)) return;
+  if (FEnv.Services.Installer &&
+      FEnv.Services.Installer->InstallElevated(FServerUrl, FMyId, FKey, FBrandCode)) {
+    EndSession(true);
+    DestroyRelay();
+    FEnv.Dialogs->Inform("Halvora instalado. Ele continua disponível com o mesmo ID.");
+    if (FEnv.View) FEnv.View->TerminateApplication();
+  } else {
+    SetStatus("A instalação não foi concluída.");
+  }
+}
+
+void TfrmMain::btnNewPasswordClick() { NewPassword(); }
+
+void TfrmMain::btnDisconnectClick() {
+  if (FRole == TSessionRole::srNone) return;
+  EndSession(true);
+  SetStatus("Sessão encerrada.");
+}
+
+void TfrmMain::btnServerClick() {
+  std::string Value = FServerUrl;
+  if (!FEnv.Dialogs ||
+      !FEnv.Dialogs->Input("Servidor", "Endereço do servidor (em branco = padrão)", Value))
+    return;
+  Value = Trim(Value);
+  FServerUrl = Value.empty() ? DefaultRelayUrl() : Value;
+  SaveSettings();
+  SetStatus("Conectando ao servidor...");
+  ConnectRelay();
+  UpdateIdentity();
+}
+
+void TfrmMain::btnRevokeClick() {
+  if (FEnv.Dialogs &&
+      FEnv.Dialogs->Confirm(std::string("Remover todos os acessos permanentes a este computador?") +
+                            CrLf + "O suporte volta a precisar da senha que aparece nesta tela."))
+    Send(cmdRevokePermanent, {});
+}
+
+void TfrmMain::lblInstallClick() { OfferInstall(""); }
+
+bool TfrmMain::FormCloseQuery() {
+  if (!FEnv.AgentMode) return true;
+  if (FEnv.View) FEnv.View->HideMainWindow();
+  return false;
+}
+
+void TfrmMain::TrayClick() {
+  if (FEnv.View) FEnv.View->ShowMainWindow();
+}
+
+}  // namespace halvora

@@ -1,0 +1,117 @@
+#include "host/uSettings.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "base/uText.h"
+#include "brand/uMarca.h"
+#include "host/uIniFile.h"
+#include "install/uInstalacao.h"
+#include "protocol/uProtocol.h"
+
+#ifndef HALVORA_DEFAULT_RELAY_URL
+#error "HALVORA_DEFAULT_RELAY_URL comes from the build (CMake cache variable of the same name)"
+#endif
+
+namespace halvora {
+namespace {
+
+constexpr std::string_view SECTION_SERVER = "Server";
+constexpr std::string_view KEY_URL = "Url";
+constexpr std::string_view KEY_HOST = "Host";  // older form of the relay, with KEY_PORT
+constexpr std::string_view KEY_PORT = "Port";
+constexpr std::string_view KEY_API_URL = "ApiUrl";
+constexpr std::string_view SECTION_CLIENT = "Client";
+constexpr std::string_view KEY_ID = "Id";
+constexpr std::string_view KEY_KEY = "Key";
+constexpr std::string_view KEY_BRAND = "Brand";
+
+constexpr std::string_view DEFAULT_HOST = "127.0.0.1";
+constexpr int DEFAULT_PORT = 7800;
+
+constexpr std::string_view KEY_ALPHABET = "0123456789abcdef";
+constexpr int KEY_LENGTH = 48;
+constexpr std::string_view PASSWORD_ALPHABET = "abcdefghjkmnpqrstuvwxyz23456789";
+constexpr int PASSWORD_LENGTH = 6;
+
+// Paths are UTF-8; going through char8_t keeps them so where the native encoding differs.
+std::filesystem::path PathOf(const std::string& AUtf8) {
+  return std::filesystem::path(std::u8string(AUtf8.begin(), AUtf8.end()));
+}
+
+void CreateFolderOf(const std::string& APath) {
+  const std::filesystem::path Folder = PathOf(APath).parent_path();
+  if (Folder.empty()) return;
+  std::error_code Error;
+  std::filesystem::create_directories(Folder, Error);
+  if (Error) {
+    const std::u8string Name = Folder.u8string();
+    throw std::runtime_error("erro ao criar a pasta \"" + std::string(Name.begin(), Name.end()) +
+                             "\": " + Error.message());
+  }
+}
+
+}  // namespace
+
+std::string SaveFailedText(const std::exception& AError) {
+  return std::string(SAVE_FAILED_PREFIX) + AError.what();
+}
+
+std::string DefaultRelayUrl() { return HALVORA_DEFAULT_RELAY_URL; }
+
+std::string SettingsPath(const ISystemFolders& AFolders) {
+  if (IsInstalled(AFolders)) return MachineSettingsPath(AFolders);
+  const TPlatformNames& Names = PlatformNames();
+  std::string Folder = KnownFolderPath(TKnownFolder::kfUserAppData, AFolders);
+  if (!Folder.empty() && Folder.back() != Names.Separator) Folder += Names.Separator;
+  return Folder + std::string(Names.AppFolder) + Names.Separator + std::string(Names.SettingsFile);
+}
+
+std::string BrandFolder(const std::string& ASettingsPath) {
+  const std::size_t Separator = ASettingsPath.rfind(PlatformNames().Separator);
+  return Separator == std::string::npos ? std::string() : ASettingsPath.substr(0, Separator + 1);
+}
+
+TSettings LoadSettings(const std::string& APath, std::string_view AProgramPath) {
+  TIniFile Ini;
+  Ini.Load(APath);
+  TSettings Result;
+  Result.ServerUrl = Ini.ReadString(SECTION_SERVER, KEY_URL, "");
+  if (Result.ServerUrl.empty() && Ini.ValueExists(SECTION_SERVER, KEY_HOST)) {
+    Result.ServerUrl = "ws://" + Ini.ReadString(SECTION_SERVER, KEY_HOST, DEFAULT_HOST) + ":" +
+                       std::to_string(Ini.ReadInteger(SECTION_SERVER, KEY_PORT, DEFAULT_PORT)) +
+                       "/relay";
+  }
+  if (Result.ServerUrl.empty()) Result.ServerUrl = DefaultRelayUrl();
+  Result.MyId = Ini.ReadString(SECTION_CLIENT, KEY_ID, "");
+  Result.Key = Ini.ReadString(SECTION_CLIENT, KEY_KEY, "");
+  Result.BrandCode = Ini.ReadString(SECTION_CLIENT, KEY_BRAND, "");
+  Result.ApiUrl = Ini.ReadString(SECTION_SERVER, KEY_API_URL, "");
+  if (Result.ApiUrl.empty()) Result.ApiUrl = UrlApiDoServidor(Result.ServerUrl);
+  if (std::string Code = CodigoMarcaDoArquivo(AProgramPath); !Code.empty()) {
+    Result.BrandCode = std::move(Code);
+  }
+  if (Utf16Length(Result.Key) < KEY_LENGTH) Result.Key = NewKey();
+  return Result;
+}
+
+void SaveSettings(const std::string& APath, const TSettings& ASettings) {
+  CreateFolderOf(APath);
+  TIniFile Ini;
+  Ini.Load(APath);
+  Ini.WriteString(SECTION_SERVER, KEY_URL, ASettings.ServerUrl);
+  // Every copy of the older form goes, so none can come back into effect.
+  while (Ini.ValueExists(SECTION_SERVER, KEY_HOST)) Ini.DeleteKey(SECTION_SERVER, KEY_HOST);
+  while (Ini.ValueExists(SECTION_SERVER, KEY_PORT)) Ini.DeleteKey(SECTION_SERVER, KEY_PORT);
+  Ini.WriteString(SECTION_CLIENT, KEY_ID, ASettings.MyId);
+  Ini.WriteString(SECTION_CLIENT, KEY_KEY, ASettings.Key);
+  Ini.WriteString(SECTION_CLIENT, KEY_BRAND, ASettings.BrandCode);
+  Ini.Save(APath);
+}
+
+std::string NewKey() { return RandomString(KEY_ALPHABET, KEY_LENGTH); }
+
+std::string NewPasswordText() { return RandomString(PASSWORD_ALPHABET, PASSWORD_LENGTH); }
+
+}  // namespace halvora

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "install/uSystemFolders.h"
+
+namespace halvora {
+
+// The host's settings and identity, as the settings file keeps them.
+struct TSettings {
+  std::string ServerUrl;  // the relay's WebSocket URL
+  std::string MyId;       // the ID the relay gave this host; empty until it gives one
+  std::string Key;        // this host's secret towards the relay
+  std::string BrandCode;  // the brand the host shows; empty for none
+  std::string ApiUrl;     // the brand service's base URL
+};
+
+// Start of the status text shown when the settings cannot be saved.
+inline constexpr std::string_view SAVE_FAILED_PREFIX = "Não foi possível salvar a configuração: ";
+
+// The status text for a failed SaveSettings.
+std::string SaveFailedText(const std::exception& AError);
+
+// The relay endpoint used when the settings name none, fixed when the program is built.
+std::string DefaultRelayUrl();
+
+// The machine settings file when the program is installed, else the user's own
+// (<user application data>/halvora/halvora.ini). Looked up at every call.
+std::string SettingsPath(const ISystemFolders& AFolders = SystemFolders());
+
+// The folder ASettingsPath is in, with its trailing separator: where brands are cached.
+std::string BrandFolder(const std::string& ASettingsPath);
+
+// The settings in the file at APath (a missing file reads as empty), completed with
+// defaults: the relay from the older Host/Port form or DefaultRelayUrl(), the brand service
+// derived from the relay, the brand code in AProgramPath's file name over the stored one, and
+// a new key in place of one shorter than 48 characters. Writes nothing.
+TSettings LoadSettings(const std::string& APath, std::string_view AProgramPath);
+
+// Stores ASettings in the file at APath, creating its folders, keeping everything else in the
+// file and dropping the older Host/Port form; a stored Server.ApiUrl is left as it is.
+// Throws std::runtime_error with a text naming what failed.
+void SaveSettings(const std::string& APath, const TSettings& ASettings);
+
+// A new key: 48 random hex digits.
+std::string NewKey();
+// A new access password: 6 random characters, without the easily confused 0, 1, i, l and o.
+std::string NewPasswordText();
+
+}  // namespace halvora

@@ -1,0 +1,531 @@
+// The session controller over a scripted relay: roles, texts, admission and the direct path.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "protocol/uProtocol.h"
+#include "support/uHostHarness.h"
+#include "support/uSha256.h"
+
+namespace halvora {
+namespace {
+
+using test::THostHarness;
+
+const std::string StoredKey(48, 'a');
+
+TIdBytes Frame(std::uint8_t ACmd, std::string_view AText = {}) {
+  TIdBytes Result(AText.size() + 1, ACmd);
+  std::copy(AText.begin(), AText.end(), Result.begin() + 1);
+  return Result;
+}
+
+int LinesStartingWith(const std::string& AText, std::string_view APrefix) {
+  int Count = 0;
+  std::size_t Start = 0;
+  while (Start < AText.size()) {
+    std::size_t End = AText.find('\n', Start);
+    if (End == std::string::npos) End = AText.size();
+    Count += std::string_view(AText).substr(Start, End - Start).starts_with(APrefix);
+    Start = End + 1;
+  }
+  return Count;
+}
+
+class HostController : public ::testing::Test, public THostHarness {
+ public:
+  void SetUp() override {
+    WriteSettings("[Server]\nUrl=ws://relay.test/relay\n[Client]\nId=123456789\nKey=" + StoredKey +
+                  "\n");
+    Start();
+    TIdBytes Hello;
+    ASSERT_TRUE(Relay->NextSent(Hello));
+    ASSERT_EQ(Hello, Frame(cmdHello, "2|C|123456789|" + StoredKey));
+    ASSERT_TRUE(RunUntil([&] { return Host->Status() == "Registrando no servidor..."; }));
+  }
+
+  // Delivers a message from the relay and lets the host handle it.
+  void Receive(const TIdBytes& AMessage) {
+    Relay->Push(AMessage);
+    Sync();
+  }
+  void Receive(std::uint8_t ACmd, std::string_view AText = {}) { Receive(Frame(ACmd, AText)); }
+
+  // Everything queued before has been handled once a marker that follows it has.
+  void Sync() {
+    ++FSyncs;
+    Relay->Push(Frame(cmdPermanentCount, std::to_string(100000 + FSyncs)));
+    ASSERT_TRUE(RunUntil([&] {
+      return Host->Model().lblFixed.Text.rfind(std::to_string(100000 + FSyncs), 0) == 0;
+    }));
+  }
+
+  // What the host sent since the last call, without hellos and keep-alives.
+  std::vector<TIdBytes> Sent() {
+    std::vector<TIdBytes> Result;
+    for (TIdBytes& Message : Relay->TakeSent())
+      if (Message[0] != cmdHello && Message[0] != cmdKeepAlive)
+        Result.push_back(std::move(Message));
+    return Result;
+  }
+
+  // Opens a challenge and returns its nonce.
+  std::string Challenge(std::string_view ARequest = "987654321|Fulano|") {
+    Receive(cmdAccessRequest, ARequest);
+    const std::vector<TIdBytes> Messages = Sent();
+    if (Messages.size() != 1 || Messages[0][0] != cmdChallenge) return {};
+    return std::string(Messages[0].begin() + 1, Messages[0].end());
+  }
+  void Admit() {
+    Receive(cmdTrustedAccess, "987654321|Fulano|");
+    Sent();
+  }
+  std::string Proof(const std::string& ANonce) {
+    return test::Sha256Hex(ANonce + ":" + Host->Password());
+  }
+
+ private:
+  int FSyncs = 0;
+};
+
+using TRole = TSessionRole;
+
+TEST_F(HostController, RoleTransitions) {
+  struct TRow {
+    const char* Name;
+    TRole From;
+    std::function<void(HostController&, const std::string& ANonce)> Event;
+    TRole To;
+    std::vector<TIdBytes> Sent;
+    const char* Status;  // nullptr: not looked at
+  };
+  const TIdBytes Admitted{cmdAccessResult, 1}, Refused{cmdAccessResult, 0}, End{cmdHostEnd};
+  const auto Msg = [](std::uint8_t ACmd, std::string AText = "") {
+    return [=](HostController& AHost, const std::string&) { AHost.Receive(ACmd, AText); };
+  };
+  const TRow Rows[] = {
+      {"request",
+       TRole::srNone,
+       Msg(cmdAccessRequest, "1|Ana|"),
+       TRole::srHostAuth,
+       {},
+       "Ana está pedindo acesso..."},
+      {"trusted",
+       TRole::srNone,
+       Msg(cmdTrustedAccess, "1|Ana|"),
+       TRole::srHost,
+       {Admitted},
+       "Este computador está sendo controlado por Ana."},
+      {"trusted while asking",
+       TRole::srHostAuth,
+       Msg(cmdTrustedAccess, "2|Bia|"),
+       TRole::srHost,
+       {Admitted},
+       "Este computador está sendo controlado por Bia."},
+      {"right proof",
+       TRole::srHostAuth,
+       [](HostController& AHost, const std::string& ANonce) {
+         AHost.Receive(cmdProof, AHost.Proof(ANonce));
+       },
+       TRole::srHost,
+       {{cmdProofAccepted}, Admitted},
+       "Este computador está sendo controlado por Fulano."},
+      {"wrong proof",
+       TRole::srHostAuth,
+       Msg(cmdProof, std::string(64, '0')),
+       TRole::srNone,
+       {Refused, End},
+       "Tentativa de conexão recusada: senha incorreta."},
+      {"deadline",
+       TRole::srHostAuth,
+       [](HostController& AHost, const std::string&) {
+         AHost.Clock.Advance(30000);
+         AHost.Host->tmrTickTimer();
+       },
+       TRole::srNone,
+       {End},
+       "A conexão não foi concluída a tempo."},
+      {"ended by technician while asking",
+       TRole::srHostAuth,
+       Msg(cmdSessionEnded),
+       TRole::srNone,
+       {},
+       "Sessão encerrada pelo atendente."},
+      {"ended by technician",
+       TRole::srHost,
+       Msg(cmdSessionEnded),
+       TRole::srNone,
+       {},
+       "Sessão encerrada pelo atendente."},
+      {"ended by the button while asking",
+       TRole::srHostAuth,
+       [](HostController& AHost, const std::string&) { AHost.Host->btnDisconnectClick(); },
+       TRole::srNone,
+       {End},
+       "Sessão encerrada."},
+      {"ended by the button",
+       TRole::srHost,
+       [](HostController& AHost, const std::string&) { AHost.Host->btnDisconnectClick(); },
+       TRole::srNone,
+       {End},
+       "Sessão encerrada."},
+      {"connection lost",
+       TRole::srHost,
+       [](HostController& AHost, const std::string&) {
+         AHost.Relay->Drop();
+         AHost.RunUntil([&] { return AHost.Host->Role() == TRole::srNone; });
+       },
+       TRole::srNone,
+       {},
+       "Sem conexão com o servidor. Tentando reconectar..."},
+      {"new server address",
+       TRole::srHost,
+       [](HostController& AHost, const std::string&) {
+         AHost.Fakes.View.FInputValue = "ws://other.test/relay";
+         AHost.Host->btnServerClick();
+       },
+       TRole::srNone,
+       {},
+       "Conectando ao servidor..."},
+      {"installed",
+       TRole::srHost,
+       [](HostController& AHost, const std::string&) { AHost.Host->lblInstallClick(); },
+       TRole::srNone,
+       {End},
+       nullptr},
+      {"request during a session",
+       TRole::srHost,
+       Msg(cmdAccessRequest, "3|Caio|"),
+       TRole::srHost,
+       {},
+       "Este computador está sendo controlado por Fulano."},
+      {"trusted during a session",
+       TRole::srHost,
+       Msg(cmdTrustedAccess, "3|Caio|"),
+       TRole::srHost,
+       {},
+       "Este computador está sendo controlado por Fulano."},
+      {"proof without a challenge",
+       TRole::srNone,
+       Msg(cmdProof, std::string(64, '0')),
+       TRole::srNone,
+       {},
+       "Registrando no servidor..."},
+      {"end without a session",
+       TRole::srNone,
+       Msg(cmdSessionEnded),
+       TRole::srNone,
+       {},
+       "Registrando no servidor..."},
+  };
+  for (const TRow& Row : Rows) {
+    SCOPED_TRACE(Row.Name);
+    TearDown();
+    Host.reset();
+    Relay->TakeSent();
+    SetUp();
+    std::string Nonce;
+    if (Row.From == TRole::srHostAuth) Nonce = Challenge();
+    if (Row.From == TRole::srHost) {
+      Receive(cmdTrustedAccess, "987654321|Fulano|");
+      Sent();
+    }
+    ASSERT_EQ(Host->Role(), Row.From);
+    Row.Event(*this, Nonce);
+    EXPECT_EQ(Host->Role(), Row.To);
+    std::vector<TIdBytes> Messages = Sent();
+    if (Row.From == TRole::srNone && Row.To == TRole::srHostAuth) {
+      ASSERT_EQ(Messages.size(), 1u);
+      EXPECT_EQ(Messages[0][0], cmdChallenge);
+      Messages.clear();
+    }
+    EXPECT_EQ(Messages, Row.Sent);
+    if (Row.Status) {
+      EXPECT_EQ(Host->Status(), Row.Status);
+    }
+  }
+}
+
+TEST_F(HostController, WindowDestroyedDuringASessionTellsTheRelay) {
+  Admit();
+  Host.reset();
+  EXPECT_EQ(Sent(), (std::vector<TIdBytes>{{cmdHostEnd}}));
+}
+
+TEST_F(HostController, ProofsAreComparedIgnoringLetterCaseOnly) {
+  std::string Nonce = Challenge();
+  std::string Upper = Proof(Nonce);
+  for (char& Char : Upper) Char = static_cast<char>(std::toupper(static_cast<unsigned char>(Char)));
+  Receive(cmdProof, Upper);
+  EXPECT_EQ(Host->Role(), TRole::srHost);
+
+  Host->btnDisconnectClick();
+  Nonce = Challenge();
+  Receive(cmdProof, Proof(Nonce) + " ");
+  EXPECT_EQ(Host->Role(), TRole::srNone);
+
+  // A proof over a nonce that a second request replaced.
+  const std::string Old = Challenge();
+  Challenge();
+  Receive(cmdProof, Proof(Old));
+  EXPECT_EQ(Host->Role(), TRole::srNone);
+}
+
+TEST_F(HostController, TheFifthWrongProofRenewsThePasswordAndTheCountStartsAgain) {
+  const std::string First = Host->Password();
+  for (int I = 1; I <= 4; ++I) {
+    Challenge(I % 2 ? "1|Ana|" : "2|Bia|");
+    Receive(cmdProof, "x");
+    Receive(cmdProof, "x");  // no challenge open: ignored, not counted
+    EXPECT_EQ(Host->Password(), First);
+  }
+  Challenge();
+  Receive(cmdProof, "x");
+  EXPECT_EQ(Host->Status(), "Muitas tentativas com senha incorreta. Uma nova senha foi gerada.");
+  const std::string Second = Host->Password();
+  EXPECT_NE(Second, First);
+  EXPECT_EQ(Host->Model().lblPassword.Text, Second);
+  for (int I = 1; I <= 4; ++I) {
+    Challenge();
+    Receive(cmdProof, "x");
+  }
+  EXPECT_EQ(Host->Password(), Second);
+  EXPECT_EQ(Host->Status(), "Tentativa de conexão recusada: senha incorreta.");
+}
+
+TEST_F(HostController, AnAdmissionResetsTheFailureCount) {
+  for (int I = 0; I < 4; ++I) {
+    Challenge();
+    Receive(cmdProof, "x");
+  }
+  Admit();
+  Host->btnDisconnectClick();
+  const std::string Password = Host->Password();
+  Challenge();
+  Receive(cmdProof, "x");
+  EXPECT_EQ(Host->Password(), Password);
+}
+
+TEST_F(HostController, TheTechnicianIsNamedByNameAndQualifierOrByTheFormattedId) {
+  struct TCase {
+    const char* Request;
+    const char* Status;
+  };
+  const TCase Cases[] = {
+      {"111222333|  Fulano  |  Suporte X  ", "Fulano (Suporte X) está pedindo acesso..."},
+      {"111222333|Fulano|", "Fulano está pedindo acesso..."},
+      {"111222333||Suporte X", "111 222 333 está pedindo acesso..."},
+      {"12345|  |", "12345 está pedindo acesso..."},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Request);
+    Challenge(Case.Request);
+    EXPECT_EQ(Host->Status(), Case.Status);
+  }
+}
+
+TEST_F(HostController, AChallengeLapsesBetween30And31sEvenAcrossTheTickWrap) {
+  for (const std::uint32_t Start : {1000u, 0xFFFFFFFFu - 10000u}) {
+    SCOPED_TRACE(Start);
+    TearDown();
+    Host.reset();
+    Relay->TakeSent();
+    Clock.Advance(Start - Clock.GetTickCount());
+    SetUp();
+    Challenge();
+    std::uint32_t Elapsed = 0;
+    while (Host->Role() == TRole::srHostAuth && Elapsed < 40000) {
+      Clock.Advance(250);
+      Elapsed += 250;
+      if (Elapsed % 1000 == 0) Host->tmrTickTimer();
+    }
+    EXPECT_GE(Elapsed, 30000u);
+    EXPECT_LT(Elapsed, 31000u);
+    EXPECT_EQ(Sent(), (std::vector<TIdBytes>{{cmdHostEnd}}));
+  }
+}
+
+TEST_F(HostController, KeepAliveEvery15TicksOnlyWhileOnline) {
+  const auto KeepAlives = [&] {
+    int Count = 0;
+    for (const TIdBytes& Message : Relay->TakeSent()) Count += Message[0] == cmdKeepAlive;
+    return Count;
+  };
+  KeepAlives();
+  Ticks(14);
+  EXPECT_EQ(KeepAlives(), 0);
+  Ticks(1);
+  EXPECT_EQ(KeepAlives(), 1);
+  Ticks(15);
+  EXPECT_EQ(KeepAlives(), 1);
+
+  Relay->Drop();
+  ASSERT_TRUE(RunUntil([&] { return Host->Status().rfind("Sem conexão", 0) == 0; }));
+  const int Before = Relay->Connections();
+  // Offline the count wraps without sending; the relay client reconnects 3 s later.
+  for (int I = 0; I < 15; ++I) {
+    Host->tmrTickTimer();
+  }
+  EXPECT_EQ(KeepAlives(), 0);
+  Clock.Advance(3000);
+  ASSERT_TRUE(RunUntil([&] { return Relay->Connections() > Before; }));
+}
+
+TEST_F(HostController, TheDirectPathServesOnlyARunningSession) {
+  const TIdBytes Mouse{cmdMouse, 1, 0x10, 0x00, 0x20, 0x00, 7, 0xF8, 0xFF};
+  const TIdBytes Key{cmdKey, 0x41, 0x00, 1};
+  const std::vector<TIdBytes> Direct{{cmdFrameAck}, Mouse, Key, {cmdSelectMonitor, 2}};
+  for (const TIdBytes& Message : Direct) Receive(Message);
+  EXPECT_TRUE(Fakes.Log.Calls().empty());
+
+  Admit();
+  Fakes.Log.Clear();
+  for (const TIdBytes& Message : Direct) Receive(Message);
+  // Wrong lengths are dropped.
+  for (const TIdBytes& Message : std::vector<TIdBytes>{{cmdMouse, 1, 2, 3, 4, 5, 6, 7},
+                                                       {cmdKey, 1, 2},
+                                                       {cmdKey, 1, 2, 3, 4},
+                                                       {cmdSelectMonitor},
+                                                       {cmdSelectMonitor, 1, 2}})
+    Receive(Message);
+  EXPECT_EQ(Fakes.Log.Calls(), (std::vector<std::string>{"capture.ack", "input.mouse 1 16 32 7",
+                                                         "input.key 65 1", "capture.monitor 2"}));
+}
+
+TEST_F(HostController, ASessionDrivesTheSubsystemsAndTheWindow) {
+  Receive(cmdBlockInput, "\x01");  // before admission: ignored
+  Receive(cmdClipText, "x");
+  Receive(cmdSecureAttention);
+  EXPECT_TRUE(Fakes.Log.Calls().empty());
+  EXPECT_TRUE(Sent().empty());
+
+  Receive(cmdTrustedAccess, "111222333|Fulano|Suporte X");
+  EXPECT_EQ(Host->Model().Caption, "Halvora - em atendimento por Fulano (Suporte X)");
+  EXPECT_EQ(Host->Model().Tray.Hint, "Halvora: Fulano (Suporte X) está acessando este computador");
+  EXPECT_TRUE(Host->Model().Tray.Visible);
+  EXPECT_FALSE(Host->Model().btnNewPassword.Enabled);
+  EXPECT_TRUE(Host->Model().btnDisconnect.Enabled);
+  Sent();
+
+  Receive(cmdBlockInput, "\x01");
+  EXPECT_EQ(Sent(), (std::vector<TIdBytes>{{cmdBlockState, 1}}));
+  EXPECT_EQ(Host->Status(), "Mouse e teclado bloqueados por Fulano (Suporte X).");
+  Fakes.Blocker->FCanBlock = false;
+  Receive(cmdBlockInput, "\x01");
+  EXPECT_EQ(Sent(), (std::vector<TIdBytes>{{cmdBlockState, 0}}));
+  EXPECT_EQ(Host->Status(), "Não foi possível bloquear o mouse e o teclado.");
+  Receive(cmdBlockInput, std::string_view("\x00", 1));
+  EXPECT_EQ(Host->Status(), "Este computador está sendo controlado por Fulano (Suporte X).");
+  Receive(Frame(cmdBlockInput, "\x01\x01"));  // wrong length
+  EXPECT_EQ(Sent(), (std::vector<TIdBytes>{{cmdBlockState, 0}}));
+
+  Receive(cmdClipText, "abc");
+  Receive(cmdSecureAttention);
+  EXPECT_EQ(Host->Status(),
+            "O atendente pediu Ctrl+Alt+Del, que só funciona com o Halvora instalado neste "
+            "computador.");
+  Fakes.Log.Clear();
+  Receive(cmdSessionEnded);
+  EXPECT_EQ(Fakes.Log.Calls(),
+            (std::vector<std::string>{"blocker off", "clip.deactivate", "capture.stop",
+                                      "input.release", "restore"}));
+  EXPECT_EQ(Host->Model().Caption, "Halvora");
+  EXPECT_FALSE(Host->Model().Tray.Visible);
+  EXPECT_EQ(Host->Model().Tray.Hint, "Halvora - disponível para o suporte autorizado");
+}
+
+TEST_F(HostController, RelayTextsAndCounts) {
+  Receive(cmdRefused, "1|ID em uso|x");
+  EXPECT_EQ(Host->Status(), "ID em uso");
+  Receive(cmdRefused, "sem separador");
+  EXPECT_EQ(Host->Status(), "");
+  struct TCase {
+    const char* Count;
+    bool Visible;
+    const char* Text;
+  };
+  const TCase Cases[] = {
+      {"1", true, "Uma empresa tem acesso permanente a este computador (entra sem a senha acima)."},
+      {"3", true, "3 empresas têm acesso permanente a este computador (entram sem a senha acima)."},
+      {"abc", false, nullptr},
+      {"-2", false, nullptr},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Count);
+    Relay->Push(Frame(cmdPermanentCount, Case.Count));
+    // A barrier that leaves the count alone.
+    const std::string Barrier = std::string("after ") + Case.Count;
+    Relay->Push(Frame(cmdRefused, "|" + Barrier + "|"));
+    ASSERT_TRUE(RunUntil([&] { return Host->Status() == Barrier; }));
+    EXPECT_EQ(Host->Model().lblFixed.Visible, Case.Visible);
+    EXPECT_EQ(Host->Model().btnRevoke.Visible, Case.Visible);
+    if (Case.Text) {
+      EXPECT_EQ(Host->Model().lblFixed.Text, Case.Text);
+    }
+  }
+}
+
+TEST_F(HostController, AWelcomeIsSavedAtOnceAndShownWhileOnline) {
+  Receive(cmdWelcome, "555666777");
+  EXPECT_EQ(Host->Status(), "Pronto. Aguardando o atendente.");
+  EXPECT_EQ(Host->Model().lblId.Text, "555 666 777");
+  EXPECT_NE(ReadSettings().find("Id=555666777"), std::string::npos);
+  Relay->Drop();
+  ASSERT_TRUE(RunUntil([&] { return Host->Model().lblId.Text == "--- --- ---"; }));
+}
+
+TEST_F(HostController, ABrandAnnouncement) {
+  Receive(cmdBrand, "acme01|Acme Suporte|ignored");
+  EXPECT_EQ(Host->BrandCode(), "acme01");
+  EXPECT_NE(ReadSettings().find("Brand=acme01"), std::string::npos);
+  EXPECT_EQ(Host->Model().lblTitle.Text, "Acme Suporte");
+  EXPECT_EQ(Host->Model().lblSubtitle.Text, "Suporte remoto por Halvora");
+
+  Fakes.Log.Clear();
+  Receive(cmdBrand, "acme01|Outro nome");
+  EXPECT_EQ(Host->Model().lblTitle.Text, "Acme Suporte");
+  EXPECT_TRUE(Fakes.Log.Calls().empty());
+
+  Admit();
+  Receive(cmdBrand, "other9|Uma Revenda Com Nome Longo");  // 27 characters: the small title
+  EXPECT_EQ(Host->Model().lblTitle.Text, "Uma Revenda Com Nome Longo");
+  EXPECT_EQ(Host->Model().lblTitle.FontHeight, 16);
+  EXPECT_EQ(Host->BrandCode(), "acme01");
+  Fakes.Brand->FCachedName = "Acme";
+  Host->btnDisconnectClick();
+  EXPECT_EQ(Host->Model().lblTitle.Text, "Acme");
+  EXPECT_EQ(Host->Model().lblTitle.FontHeight, 24);
+}
+
+TEST_F(HostController, ValuesFromTheNetworkCannotAddSettings) {
+  Receive(cmdWelcome, "123\n[Server]\nUrl=wss://evil.example/relay");
+  Receive(cmdBrand, "abc\r\nKey=0|Nome");
+  const std::string Text = ReadSettings();
+  EXPECT_EQ(LinesStartingWith(Text, "["), 2);
+  EXPECT_EQ(LinesStartingWith(Text, "Url="), 1);
+  EXPECT_EQ(LinesStartingWith(Text, "Key="), 1);
+  EXPECT_NE(Text.find("\nUrl=ws://relay.test/relay\n"), std::string::npos);
+}
+
+TEST_F(HostController, AnyMessageOfAnyShapeIsHandledSafely) {
+  std::mt19937 Random(20261210);
+  Admit();
+  for (int Cmd = 0; Cmd <= 255; ++Cmd) {
+    for (std::size_t Length = 0; Length <= 20; ++Length) {
+      TIdBytes Payload(Length);
+      for (auto& Byte : Payload) Byte = static_cast<std::uint8_t>(Random());
+      const auto Command = static_cast<std::uint8_t>(Cmd);
+      const bool Direct = Host->DirectPacket(Command, Payload);
+      EXPECT_EQ(Direct, Command == cmdFrameAck || Command == cmdMouse || Command == cmdKey ||
+                            Command == cmdSelectMonitor);
+      if (!Direct) Host->PacketReceived(Command, Payload);
+    }
+  }
+  EXPECT_EQ(Host->Key(), StoredKey);
+  EXPECT_EQ(Host->ServerUrl(), "ws://relay.test/relay");
+  // The file still holds exactly its two sections, whatever the values were.
+  EXPECT_EQ(LinesStartingWith(ReadSettings(), "["), 2);
+}
+
+}  // namespace
+}  // namespace halvora

@@ -1,0 +1,52 @@
+#include "support/uHostHarness.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host/uSettings.h"
+
+namespace halvora::test {
+
+THostHarness::THostHarness() = default;
+
+THostHarness::~THostHarness() { Host.reset(); }
+
+std::string THostHarness::SettingsFile() const { return SettingsPath(Folders); }
+
+void THostHarness::WriteSettings(const std::string& AText) const {
+  const std::filesystem::path Path(SettingsFile());
+  std::filesystem::create_directories(Path.parent_path());
+  std::ofstream(Path, std::ios::binary) << AText;
+}
+
+std::string THostHarness::ReadSettings() const {
+  std::ifstream File(SettingsFile(), std::ios::binary);
+  std::stringstream Text;
+  Text << File.rdbuf();
+  return Text.str();
+}
+
+TMainEnvironment THostHarness::Environment() {
+  TMainEnvironment Env;
+  Env.Relay = TRelayEnvironment{Relay, &Clock, &Loop.Queue()};
+  Env.Folders = &Folders;
+  Env.ProgramPath = "/opt/halvora/halvora";
+  Env.Services = Fakes.Services();
+  Env.View = &Fakes.View;
+  Env.Dialogs = &Fakes.View;
+  return Env;
+}
+
+void THostHarness::Start(TMainEnvironment AEnv) { Host = std::make_unique<TfrmMain>(std::move(AEnv)); }
+
+void THostHarness::Start() { Start(Environment()); }
+
+void THostHarness::Ticks(int ACount) {
+  for (int I = 0; I < ACount; ++I) {
+    Clock.Advance(1000);
+    Host->tmrTickTimer();
+  }
+}
+
+}  // namespace halvora::test
