@@ -132,6 +132,7 @@ TEST_F(HostOverLoopback, TrustedAccessNeedsNoProofAndALostLinkEndsTheSessionSile
   Viewer->Drop();
   WaitStatus("Sem conexão com o servidor. Tentando reconectar...");
   EXPECT_EQ(Host->Role(), TSessionRole::srNone);
+  ASSERT_TRUE(Clock.WaitForWaits(1));  // the client waits before its next attempt
   Clock.Advance(3000);
   Viewer = Server.Accept();
   ASSERT_TRUE(Viewer);

@@ -367,6 +367,7 @@ TEST_F(HostController, KeepAliveEvery15TicksOnlyWhileOnline) {
     Host->tmrTickTimer();
   }
   EXPECT_EQ(KeepAlives(), 0);
+  ASSERT_TRUE(Clock.WaitForWaits(1));  // the client waits before its next attempt
   Clock.Advance(3000);
   ASSERT_TRUE(RunUntil([&] { return Relay->Connections() > Before; }));
 }
