@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "brand/uMarca.h"
-#include "host/uTestFiles.h"
 #include "install/uInstalacao.h"
+#include "support/uFakeFolders.h"
+#include "support/uTestFiles.h"
 
 namespace halvora {
 namespace {
+
+using test::TFakeFolders;
 
 using test::ReadFile;
 using test::TTempFolder;
@@ -165,18 +168,6 @@ TEST_F(TSettingsFile, SaveToAnUnwritablePlaceThrowsAClearText) {
   EXPECT_EQ(ReadFile(FFolder.Path("config/halvora")), "not a folder");
 }
 
-// Folders under a temporary root; a folder left out of the map cannot be resolved.
-class TFakeFolders final : public ISystemFolders {
- public:
-  std::string KnownFolderPath(TKnownFolder AFolder) const override {
-    const auto It = FPaths.find(AFolder);
-    return It == FPaths.end() ? std::string() : It->second;
-  }
-  void Set(TKnownFolder AFolder, std::string APath) { FPaths[AFolder] = std::move(APath); }
-
- private:
-  std::map<TKnownFolder, std::string> FPaths;
-};
 
 TEST_F(TSettingsFile, ThePathIsTheMachineFileOnlyWhileInstalled) {
   TFakeFolders Folders;

@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "support/uFakeFolders.h"
+
 namespace halvora {
 namespace {
+
+using test::TFakeFolders;
 
 namespace fs = std::filesystem;
 
@@ -72,18 +76,6 @@ TEST(TQuoteArg, RemovesQuotesAndEnclosesTheRest) {
   }
 }
 
-// Folders under a temporary root; a folder left out of the map cannot be resolved.
-class TFakeFolders final : public ISystemFolders {
- public:
-  std::string KnownFolderPath(TKnownFolder AFolder) const override {
-    const auto It = FPaths.find(AFolder);
-    return It == FPaths.end() ? std::string() : It->second;
-  }
-  void Set(TKnownFolder AFolder, std::string APath) { FPaths[AFolder] = std::move(APath); }
-
- private:
-  std::map<TKnownFolder, std::string> FPaths;
-};
 
 std::string Utf8(const fs::path& APath) {
   const std::u8string Text = APath.u8string();

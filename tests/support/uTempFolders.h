@@ -1,25 +1,22 @@
 #pragma once
 
-#include <filesystem>
-#include <string>
-
-#include "install/uSystemFolders.h"
+#include "support/uFakeFolders.h"
+#include "support/uTestFiles.h"
 
 namespace halvora::test {
 
-// System folders inside a fresh temporary directory, removed with the object.
-class TTempFolders final : public ISystemFolders {
+// Every system folder inside one fresh temporary folder, removed with the object.
+class TTempFolders final : public TFakeFolders {
  public:
-  TTempFolders();
-  ~TTempFolders() override;
-  TTempFolders(const TTempFolders&) = delete;
-  TTempFolders& operator=(const TTempFolders&) = delete;
-
-  std::string KnownFolderPath(TKnownFolder AFolder) const override;
-  const std::filesystem::path& Root() const { return FRoot; }
+  TTempFolders() {
+    Set(TKnownFolder::kfCommonAppData, FRoot.Path("common/"));
+    Set(TKnownFolder::kfProgramFiles, FRoot.Path("programs/"));
+    Set(TKnownFolder::kfWindows, FRoot.Path("system/"));
+    Set(TKnownFolder::kfUserAppData, FRoot.Path("user/"));
+  }
 
  private:
-  std::filesystem::path FRoot;
+  TTempFolder FRoot;
 };
 
 }  // namespace halvora::test

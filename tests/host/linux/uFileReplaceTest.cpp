@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/uTestFiles.h"
+#include "support/uTestFiles.h"
 
 namespace halvora {
 namespace {

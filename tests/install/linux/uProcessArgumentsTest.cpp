@@ -1,6 +1,8 @@
 #include "install/uProcessArguments.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -42,6 +44,13 @@ TEST(TProcessArguments, DISABLED_ChildSeesItsCommandLine) {
   EXPECT_TRUE(IsAgentMode());
   EXPECT_TRUE(HasSwitch(SWITCH_AGENTE));
   EXPECT_FALSE(HasSwitch(SWITCH_SERVICO));
+}
+
+TEST(TProgramFilePath, IsTheFullPathOfThisTestProgram) {
+  const std::filesystem::path Path(ProgramFilePath());
+  EXPECT_TRUE(Path.is_absolute());
+  EXPECT_EQ(Path.filename(), "install_tests");
+  EXPECT_TRUE(std::filesystem::is_regular_file(Path));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "host/uTestFiles.h"
+#include "support/uTestFiles.h"
 
 #include <algorithm>
 #include <fstream>
