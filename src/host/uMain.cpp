@@ -59,9 +59,11 @@ TfrmMain::TfrmMain(TMainEnvironment AEnv) : FEnv(std::move(AEnv)) {
     FModel.Tray.Visible = true;
   }
   ApplyLook();
-  LoadSettings();
+  const bool Saved = LoadSettings();
   NewPassword();
-  SetStatus("Conectando ao servidor...");
+  // A settings file that cannot be written must not go unnoticed: its text stays until the
+  // connection reports.
+  if (Saved) SetStatus("Conectando ao servidor...");
   UpdateIdentity();
   ConnectRelay();
   LoadBrand();
@@ -78,21 +80,23 @@ std::string TfrmMain::SettingsPath() const { return halvora::SettingsPath(*FEnv.
 
 std::string TfrmMain::BrandFolder() const { return halvora::BrandFolder(SettingsPath()); }
 
-void TfrmMain::LoadSettings() {
+bool TfrmMain::LoadSettings() {
   const TSettings Settings = halvora::LoadSettings(SettingsPath(), FEnv.ProgramPath);
   FServerUrl = Settings.ServerUrl;
   FMyId = Settings.MyId;
   FKey = Settings.Key;
   FBrandCode = Settings.BrandCode;
   FApiUrl = Settings.ApiUrl;
-  SaveSettings();
+  return SaveSettings();
 }
 
-void TfrmMain::SaveSettings() {
+bool TfrmMain::SaveSettings() {
   try {
     halvora::SaveSettings(SettingsPath(), TSettings{FServerUrl, FMyId, FKey, FBrandCode, FApiUrl});
+    return true;
   } catch (const std::exception& AError) {
     SetStatus(SaveFailedText(AError));
+    return false;
   }
 }
 

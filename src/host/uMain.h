@@ -84,8 +84,9 @@ class TfrmMain {
   void SetInputBlocked(bool ARequested);
   bool Send(std::uint8_t ACmd, const TIdBytes& APayload);
 
-  void LoadSettings();
-  void SaveSettings();
+  // Both report whether the settings were saved.
+  bool LoadSettings();
+  bool SaveSettings();
   void NewPassword();
 
   void SetStatus(const std::string& AText);

@@ -6,6 +6,7 @@
 #include "protocol/uProtocol.h"
 #include "support/uHostHarness.h"
 #include "support/uSha256.h"
+#include "support/uTestFiles.h"
 
 namespace halvora {
 namespace {
@@ -506,6 +507,20 @@ TEST_F(HostController, ValuesFromTheNetworkCannotAddSettings) {
   EXPECT_EQ(LinesStartingWith(Text, "Url="), 1);
   EXPECT_EQ(LinesStartingWith(Text, "Key="), 1);
   EXPECT_NE(Text.find("\nUrl=ws://relay.test/relay\n"), std::string::npos);
+}
+
+TEST(HostStart, ASettingsFileThatCannotBeWrittenIsReportedAndTheHostRunsOn) {
+  THostHarness Harness;
+  // A file where the settings folder should be: not writable, even for root.
+  test::WriteFile(Harness.Folders.KnownFolderPath(TKnownFolder::kfUserAppData) + "halvora",
+                  "not a folder");
+  Harness.Start();
+  EXPECT_TRUE(Harness.Host->Status().starts_with("Não foi possível salvar a configuração: "))
+      << Harness.Host->Status();
+  EXPECT_EQ(Harness.Host->Key().size(), 48u);
+  TIdBytes Hello;
+  ASSERT_TRUE(Harness.Relay->NextSent(Hello));
+  EXPECT_EQ(Hello[0], cmdHello);
 }
 
 TEST_F(HostController, AnyMessageOfAnyShapeIsHandledSafely) {
