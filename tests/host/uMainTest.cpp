@@ -3,6 +3,7 @@
 
 #include <random>
 
+#include "install/uInstalacao.h"
 #include "protocol/uProtocol.h"
 #include "support/uHostHarness.h"
 #include "support/uSha256.h"
@@ -521,6 +522,139 @@ TEST(HostStart, ASettingsFileThatCannotBeWrittenIsReportedAndTheHostRunsOn) {
   TIdBytes Hello;
   ASSERT_TRUE(Harness.Relay->NextSent(Hello));
   EXPECT_EQ(Hello[0], cmdHello);
+}
+
+std::string InstallQuestion(const std::string& APrefix, bool ADuringSession) {
+  std::string Text =
+      "Instalar o Halvora neste computador?\r\n\r\nEle passa a iniciar com o Windows e fica "
+      "disponível para o suporte autorizado, mesmo sem ninguém usando o computador. Para remover "
+      "depois, use \"Aplicativos\" do Windows.";
+  if (!APrefix.empty()) Text = APrefix + "\r\n\r\n" + Text;
+  if (ADuringSession)
+    Text += "\r\n\r\nO atendimento em andamento será encerrado; o atendente pode reconectar em "
+            "seguida.";
+  return Text;
+}
+
+TEST_F(HostController, AnInstallOfferAsksAndInstallsWithTheHostsIdentity) {
+  Admit();
+  Fakes.Log.Clear();
+  // Installing disconnects, so no marker message can follow this one.
+  Relay->Push(Frame(cmdInstallOffer, "Seu suporte recomenda instalar."));
+  ASSERT_TRUE(RunUntil([&] {
+    const auto Calls = Fakes.Log.Calls();
+    return !Calls.empty() && Calls.back() == "terminate";
+  }));
+  const std::vector<std::string> Calls = Fakes.Log.Calls();
+  ASSERT_GE(Calls.size(), 2u);
+  EXPECT_EQ(Calls[0], "confirm " + InstallQuestion("Seu suporte recomenda instalar.", true));
+  EXPECT_EQ(Calls[1], "install ws://relay.test/relay 123456789 " + StoredKey + " ");
+  EXPECT_EQ(Calls.back(), "terminate");
+  EXPECT_NE(std::find(Calls.begin(), Calls.end(),
+                      "inform Halvora instalado. Ele continua disponível com o mesmo ID."),
+            Calls.end());
+  EXPECT_EQ(Host->Role(), TRole::srNone);
+  EXPECT_EQ(Sent(), (std::vector<TIdBytes>{{cmdHostEnd}}));
+}
+
+TEST_F(HostController, AnInstallThatFailsOrIsDeclinedLeavesTheHostAsItWas) {
+  Fakes.Installer->FSucceeds = false;
+  Host->lblInstallClick();
+  EXPECT_EQ(Fakes.Log.Calls().front(), "confirm " + InstallQuestion("", false));
+  EXPECT_EQ(Host->Status(), "A instalação não foi concluída.");
+  Fakes.Log.Clear();
+  Fakes.View.FAnswerYes = false;
+  Host->lblInstallClick();
+  EXPECT_EQ(Fakes.Log.Calls().size(), 1u);  // the question only
+  Receive(cmdWelcome, "555666777");  // still connected
+  EXPECT_EQ(Host->MyId(), "555666777");
+}
+
+TEST(HostStart, NoInstallOfferWhenInstalledInAgentModeOrWithoutAnId) {
+  struct TCase {
+    const char* Name;
+    bool Installed, Agent;
+    const char* Id;
+  };
+  const TCase Cases[] = {{"installed", true, false, "1"},
+                         {"agent", false, true, "1"},
+                         {"no id yet", false, false, ""}};
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    THostHarness Harness;
+    if (Case.Installed) {
+      test::WriteFile(MachineSettingsPath(Harness.Folders), "");
+      test::WriteFile(InstalledExePath(Harness.Folders), "");
+    }
+    test::WriteFile(Harness.SettingsFile(), std::string("[Client]\nId=") + Case.Id + "\n");
+    TMainEnvironment Env = Harness.Environment();
+    Env.AgentMode = Case.Agent;
+    Harness.Start(std::move(Env));
+    EXPECT_EQ(Harness.Host->Model().lblInstall.Visible, !Case.Installed);
+    Harness.Host->PacketReceived(cmdInstallOffer, TextToBytes("Instale"));
+    EXPECT_EQ(Harness.Host->Status(), "Instale");
+    EXPECT_TRUE(Harness.Fakes.Log.Calls().empty());
+  }
+}
+
+TEST(HostStart, InAgentModeTheTrayStaysAndClosingHidesTheWindow) {
+  THostHarness Harness;
+  TMainEnvironment Env = Harness.Environment();
+  Env.AgentMode = true;
+  Harness.Start(std::move(Env));
+  EXPECT_TRUE(Harness.Host->Model().Tray.Visible);
+  EXPECT_EQ(Harness.Host->Model().Tray.Hint, "Halvora - disponível para o suporte autorizado");
+  EXPECT_FALSE(Harness.Host->FormCloseQuery());
+  Harness.Host->TrayClick();
+  EXPECT_EQ(Harness.Fakes.Log.Calls(), (std::vector<std::string>{"hide", "show"}));
+
+  THostHarness Normal;
+  Normal.Start();
+  EXPECT_FALSE(Normal.Host->Model().Tray.Visible);
+  EXPECT_TRUE(Normal.Host->FormCloseQuery());
+  EXPECT_FALSE(Normal.Host->Model().btnServer.Visible);
+}
+
+TEST_F(HostController, TheServerDialogReconnectsOrChangesNothing) {
+  Fakes.View.FInputOk = false;
+  Host->btnServerClick();
+  EXPECT_EQ(Fakes.Log.Calls(), (std::vector<std::string>{
+                                   "input Servidor: Endereço do servidor (em branco = padrão) "
+                                   "[ws://relay.test/relay]"}));
+  EXPECT_EQ(Relay->Connections(), 1);
+  Fakes.View.FInputOk = true;
+  Fakes.View.FInputValue = "   ";
+  Host->btnServerClick();
+  EXPECT_EQ(Host->ServerUrl(), "wss://relay.halvora.example/relay");
+  EXPECT_EQ(Host->Status(), "Conectando ao servidor...");
+  EXPECT_NE(ReadSettings().find("Url=wss://relay.halvora.example/relay"), std::string::npos);
+  EXPECT_EQ(Host->ApiUrl(), "http://relay.test");  // not derived again
+  ASSERT_TRUE(RunUntil([&] { return Relay->Connections() == 2; }));
+}
+
+TEST_F(HostController, RevokingAsksFirst) {
+  const std::string Question =
+      "confirm Remover todos os acessos permanentes a este computador?\r\nO suporte volta a "
+      "precisar da senha que aparece nesta tela.";
+  Fakes.View.FAnswerYes = false;
+  Host->btnRevokeClick();
+  EXPECT_TRUE(Sent().empty());
+  Fakes.View.FAnswerYes = true;
+  Host->btnRevokeClick();
+  EXPECT_EQ(Sent(), (std::vector<TIdBytes>{{cmdRevokePermanent}}));
+  EXPECT_EQ(Fakes.Log.Calls(), (std::vector<std::string>{Question, Question}));
+}
+
+TEST_F(HostController, TheIdShowsOnlyOnlineAndFormattedOnlyWithNineCharacters) {
+  EXPECT_EQ(Host->Model().lblId.Text, "123 456 789");  // the stored ID, before message 2
+  Receive(cmdWelcome, "12345678");
+  EXPECT_EQ(Host->Model().lblId.Text, "12345678");
+  EXPECT_TRUE(Host->Model().btnNewPassword.Enabled);
+  EXPECT_FALSE(Host->Model().btnDisconnect.Enabled);
+  const std::string Before = Host->Password();
+  Host->btnNewPasswordClick();
+  EXPECT_NE(Host->Password(), Before);
+  EXPECT_EQ(ReadSettings().find(Host->Password()), std::string::npos);
 }
 
 TEST_F(HostController, AnyMessageOfAnyShapeIsHandledSafely) {
