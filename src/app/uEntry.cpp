@@ -1,0 +1,18 @@
+#include "app/uEntry.h"
+
+#include "install/uInstalacao.h"
+
+namespace halvora {
+
+int RunEntry(const std::vector<std::string>& AArgs, IEntryModes& AModes) {
+  if (HasSwitchIn(AArgs, SWITCH_SERVICO)) {
+    AModes.RunServiceDispatcher();
+    return 0;
+  }
+  if (HasSwitchIn(AArgs, SWITCH_INSTALAR)) return AModes.RunInstall();
+  if (HasSwitchIn(AArgs, SWITCH_DESINSTALAR)) return AModes.RunUninstall();
+  if (!AModes.EnsureSingleInstance()) return 0;
+  return AModes.RunInteractive();
+}
+
+}  // namespace halvora
