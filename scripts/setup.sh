@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build g++ pkg-config ca-certificates
   libboost-dev libssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev fonts-dejavu-core
 )
 
 missing=()
