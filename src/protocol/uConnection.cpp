@@ -207,15 +207,17 @@ bool TRelayClient::CallDirect(std::uint8_t ACmd, const TIdBytes& APayload) {
   return FOnDirect && FOnDirect(ACmd, APayload);
 }
 
+// The hooks are copied before they run: a hook may destroy this client (the owner replaces
+// it or shuts the link down), which must not destroy the hook while it runs.
 void TRelayClient::QueuePacket(std::uint8_t ACmd, TIdBytes APayload) {
   Queue([this, ACmd, Payload = std::move(APayload)] {
-    if (FOnPacket) FOnPacket(ACmd, Payload);
+    if (const TPacketEvent Hook = FOnPacket) Hook(ACmd, Payload);
   });
 }
 
 void TRelayClient::QueueOnline(bool AValue) {
   Queue([this, AValue] {
-    if (FOnOnline) FOnOnline(AValue);
+    if (const TOnlineEvent Hook = FOnOnline) Hook(AValue);
   });
 }
 
