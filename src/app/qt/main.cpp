@@ -1,0 +1,99 @@
+// The program: one executable for every mode, the interactive one on Qt.
+#include <QApplication>
+#include <QMessageBox>
+
+#include <memory>
+
+#include "app/linux/uInstanceMarker.h"
+#include "app/uEntry.h"
+#include "host/uMain.h"
+#include "install/uInstalacao.h"
+#include "install/uInstaller.h"
+#include "install/uProcessArguments.h"
+#include "ui/qt/uMainWindow.h"
+#include "ui/qt/uQtMainLoop.h"
+
+namespace halvora {
+namespace {
+
+constexpr const char* IdleCaption = "Halvora";
+
+class TInstaller final : public IInstaller {
+ public:
+  bool InstallElevated(const std::string& AServerUrl, const std::string& AId,
+                       const std::string& AKey, const std::string& ABrandCode) override {
+    return halvora::InstallElevated(AServerUrl, AId, AKey, ABrandCode);
+  }
+};
+
+class TModes final : public IEntryModes {
+ public:
+  TModes(int& AArgc, char** AArgv, std::vector<std::string> AArgs)
+      : FArgc(AArgc), FArgv(AArgv), FArgs(std::move(AArgs)) {}
+
+  void RunServiceDispatcher() override { halvora::RunServiceDispatcher(); }
+  int RunInstall() override { return halvora::RunInstall(FArgs); }
+  int RunUninstall() override { return halvora::RunUninstall(FArgs); }
+
+  bool EnsureSingleInstance() override {
+    FMarker = std::make_unique<TInstanceMarker>(InstanceFolder(), DisplayKey());
+    return halvora::EnsureSingleInstance(*FMarker, IsInstalled(), [this](const std::string& AText) {
+      Application();
+      QMessageBox Box(QMessageBox::Information, IdleCaption, QString::fromStdString(AText));
+      Box.exec();
+    });
+  }
+
+  int RunInteractive() override {
+    QApplication& App = Application();
+    const bool Agent = IsAgentMode();
+    QApplication::setApplicationName(IdleCaption);
+    // The agent lives in the tray: closing its last dialog must not end it.
+    QApplication::setQuitOnLastWindowClosed(!Agent);
+    BindMainQueueToQt(MainQueue());
+
+    TMainWindow View;
+    TMainEnvironment Env;
+    Env.ProgramPath = ProgramFilePath();
+    Env.AgentMode = Agent;
+    Env.DevMode = HasSwitch(SWITCH_DEV);
+    Env.Services.Installer = std::make_shared<TInstaller>();
+    Env.View = &View;
+    Env.Dialogs = &View;
+    int Code = 0;
+    {
+      TfrmMain Controller(std::move(Env));
+      View.Attach(Controller);
+      // A later copy brings this one forward, but never in the middle of a session.
+      FMarker->Listen([&] {
+        if (Controller.Model().Caption == IdleCaption) View.ShowMainWindow();
+      });
+      TTickTimer Tick([&] { Controller.tmrTickTimer(); });
+      if (!Agent) View.show();
+      Code = App.exec();
+    }
+    MainQueue().Shutdown();
+    return Code;
+  }
+
+ private:
+  QApplication& Application() {
+    if (!FApplication) FApplication = std::make_unique<QApplication>(FArgc, FArgv);
+    return *FApplication;
+  }
+
+  int& FArgc;
+  char** FArgv;
+  const std::vector<std::string> FArgs;
+  std::unique_ptr<TInstanceMarker> FMarker;
+  std::unique_ptr<QApplication> FApplication;
+};
+
+}  // namespace
+}  // namespace halvora
+
+int main(int argc, char** argv) {
+  std::vector<std::string> Args(argv, argv + argc);
+  halvora::TModes Modes(argc, argv, Args);
+  return halvora::RunEntry(Args, Modes);
+}

@@ -1,0 +1,276 @@
+// The main window over a headless controller: what it shows, where clicks go, closing, and
+// the main queue driven by Qt's event loop.
+#include "ui/qt/uMainWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+#include <ostream>
+#include <thread>
+#include <vector>
+
+#include "protocol/uProtocol.h"
+#include "support/uHostHarness.h"
+#include "ui/qt/uQtMainLoop.h"
+
+namespace halvora {
+namespace {
+
+TIdBytes Bytes(std::string_view AText) {
+  return TIdBytes(AText.begin(), AText.end());
+}
+
+// Creates the offscreen application on first use; it lives until the process ends.
+struct TApplication {
+  TApplication() {
+    static int Argc = 1;
+    static char Name[] = "ui_window_tests";
+    static char* Argv[] = {Name, nullptr};
+    if (QApplication::instance()) return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QApplication(Argc, Argv);
+  }
+};
+
+// The window attached to a controller on the scripted relay. The harness goes first, as
+// the controller still talks to the view while it ends.
+class TWindowFixture : private TApplication {
+ public:
+  explicit TWindowFixture(bool AAgent = false) {
+    TMainEnvironment Env = H.Environment();
+    Env.View = &View;
+    Env.Dialogs = &View;
+    Env.AgentMode = AAgent;
+    H.Start(std::move(Env));
+    View.Attach(*H.Host);
+    TIdBytes Hello;
+    EXPECT_TRUE(H.Relay->NextSent(Hello));
+  }
+
+  template <typename T = QWidget>
+  T* Find(const char* AName) {
+    T* Result = View.findChild<T*>(QString::fromLatin1(AName));
+    EXPECT_NE(Result, nullptr) << AName;
+    return Result;
+  }
+  QString Text(const char* AName) { return Find<QLabel>(AName)->text(); }
+  void Click(const char* AName) { Find<QPushButton>(AName)->click(); }
+
+  bool Sent(std::uint8_t ACmd) {
+    for (const TIdBytes& Message : H.Relay->TakeSent())
+      if (Message == TIdBytes{ACmd}) return true;
+    return false;
+  }
+
+  TMainWindow View;
+  test::THostHarness H;
+};
+
+void StartSession(TfrmMain& AHost) {
+  AHost.PacketReceived(cmdTrustedAccess, Bytes("111222333|Fulano|"));
+}
+
+std::string Hex(QRgb AColor) {
+  return QColor(AColor).name().toStdString();
+}
+
+// --- what the window shows ---
+
+struct TLookCase {
+  const char* FName;
+  std::function<void(TfrmMain&)> FDrive;
+  const char* FCaption;
+  bool FDisconnectEnabled;
+  const char* FFixed;  // nullptr: hidden, with the revoke button
+};
+
+void PrintTo(const TLookCase& ACase, std::ostream* AOut) {
+  *AOut << ACase.FName;
+}
+
+class TWindowLook : public ::testing::TestWithParam<TLookCase> {};
+
+TEST_P(TWindowLook, RendersTheModel) {
+  const TLookCase& Case = GetParam();
+  TWindowFixture F;
+  Case.FDrive(*F.H.Host);
+
+  const QImage Image = F.View.grab().toImage();
+  ASSERT_TRUE(QDir().mkpath(HALVORA_UI_ARTIFACTS));
+  Image.save(QString(HALVORA_UI_ARTIFACTS "/window-%1.png").arg(Case.FName));
+
+  EXPECT_EQ(Image.size(), QSize(440, 384));
+  const std::pair<QPoint, QRgb> Pixels[] = {
+      {{5, 5}, qRgb(0x2C, 0x73, 0x89)},      // header
+      {{19, 38}, qRgb(0x40, 0x94, 0xAC)},    // built-in logo
+      {{5, 77}, qRgb(0x94, 0xC2, 0xCF)},     // accent
+      {{5, 90}, cWindowBackground},          // window
+      {{20, 100}, qRgb(0xFF, 0xFF, 0xFF)},   // local panel, top left
+      {{410, 200}, qRgb(0xFF, 0xFF, 0xFF)},  // local panel, bottom right
+  };
+  for (const auto& [Point, Color] : Pixels)
+    EXPECT_EQ(Hex(Image.pixel(Point)), Hex(Color)) << Point.x() << "," << Point.y();
+
+  const TMainWindowModel& M = F.H.Host->Model();
+  EXPECT_EQ(F.View.windowTitle().toStdString(), Case.FCaption);
+  EXPECT_EQ(F.Text("lblStatus").toStdString(), M.lblStatus.Text);
+  EXPECT_EQ(F.Text("lblPassword").toStdString(), F.H.Host->Password());
+  EXPECT_EQ(F.Find("btnDisconnect")->isEnabled(), Case.FDisconnectEnabled);
+  EXPECT_EQ(F.Find("btnNewPassword")->isEnabled(), !Case.FDisconnectEnabled);
+  EXPECT_EQ(F.Find("lblFixed")->isHidden(), Case.FFixed == nullptr);
+  EXPECT_EQ(F.Find("btnRevoke")->isHidden(), Case.FFixed == nullptr);
+  if (Case.FFixed) {
+    EXPECT_EQ(F.Text("lblFixed").toStdString(), Case.FFixed);
+  }
+  EXPECT_TRUE(F.Find("btnServer")->isHidden());
+}
+
+const std::vector<TLookCase> cLookCases = {
+    {"idle", [](TfrmMain&) {}, "Halvora", false, nullptr},
+    {"session", StartSession, "Halvora - em atendimento por Fulano", true, nullptr},
+    {"one_company", [](TfrmMain& H) { H.PacketReceived(cmdPermanentCount, Bytes("1")); }, "Halvora",
+     false, "Uma empresa tem acesso permanente a este computador (entra sem a senha acima)."},
+    {"three_companies", [](TfrmMain& H) { H.PacketReceived(cmdPermanentCount, Bytes("3")); },
+     "Halvora", false,
+     "3 empresas têm acesso permanente a este computador (entram sem a senha acima)."},
+};
+
+INSTANTIATE_TEST_SUITE_P(States, TWindowLook, ::testing::ValuesIn(cLookCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.FName); });
+
+// --- clicks ---
+
+TEST(TMainWindow, NewPasswordShowsTheNewPassword) {
+  TWindowFixture F;
+  const std::string Before = F.H.Host->Password();
+  F.Click("btnNewPassword");
+  EXPECT_NE(F.H.Host->Password(), Before);
+  EXPECT_EQ(F.Text("lblPassword").toStdString(), F.H.Host->Password());
+}
+
+TEST(TMainWindow, DisconnectEndsTheSession) {
+  TWindowFixture F;
+  StartSession(*F.H.Host);
+  F.Click("btnDisconnect");
+  EXPECT_EQ(F.H.Host->Role(), TSessionRole::srNone);
+  EXPECT_EQ(F.View.windowTitle(), "Halvora");
+  EXPECT_FALSE(F.Find("btnDisconnect")->isEnabled());
+}
+
+// Answers the dialog the next step opens once its event loop runs; modal dialogs never block.
+void AnswerNextDialog(std::function<void(QWidget*)> AAnswer) {
+  QTimer::singleShot(0, [AAnswer] {
+    QWidget* Dialog = QApplication::activeModalWidget();
+    if (!Dialog) {
+      ADD_FAILURE() << "no dialog open";
+      return;
+    }
+    AAnswer(Dialog);
+  });
+}
+
+void Press(QWidget* ADialog, QMessageBox::StandardButton AButton) {
+  auto* Box = qobject_cast<QMessageBox*>(ADialog);
+  ASSERT_NE(Box, nullptr);
+  EXPECT_EQ(Box->windowTitle(), "Halvora");
+  Box->button(AButton)->click();
+}
+
+TEST(TMainWindow, RevokeAsksFirst) {
+  for (const auto& [Answer, Revokes] :
+       {std::pair{QMessageBox::Yes, true}, {QMessageBox::No, false}}) {
+    SCOPED_TRACE(Revokes ? "yes" : "no");
+    TWindowFixture F;
+    F.H.Host->PacketReceived(cmdPermanentCount, Bytes("2"));
+    F.H.Relay->TakeSent();
+    AnswerNextDialog([Answer](QWidget* ADialog) { Press(ADialog, Answer); });
+    F.Click("btnRevoke");
+    TIdBytes Message;
+    if (Revokes) {
+      ASSERT_TRUE(F.H.Relay->NextSent(Message));
+      EXPECT_EQ(Message, TIdBytes{cmdRevokePermanent});
+    } else {
+      EXPECT_FALSE(F.Sent(cmdRevokePermanent));
+    }
+  }
+}
+
+TEST(TMainWindow, ServerTakesTheEnteredAddress) {
+  for (const bool Accept : {true, false}) {
+    SCOPED_TRACE(Accept ? "ok" : "cancel");
+    TWindowFixture F;
+    const std::string Before = F.H.Host->ServerUrl();
+    AnswerNextDialog([Accept, Before](QWidget* ADialog) {
+      auto* Input = qobject_cast<QInputDialog*>(ADialog);
+      ASSERT_NE(Input, nullptr);
+      EXPECT_EQ(Input->windowTitle(), "Servidor");
+      EXPECT_EQ(Input->textValue().toStdString(), Before);
+      Input->setTextValue("ws://outro.test/relay");
+      Accept ? Input->accept() : Input->reject();
+    });
+    F.Click("btnServer");
+    EXPECT_EQ(F.H.Host->ServerUrl(), Accept ? "ws://outro.test/relay" : Before);
+  }
+}
+
+// --- closing and the tray ---
+
+TEST(TMainWindow, CloseEndsOnlyOutsideAgentMode) {
+  for (const bool Agent : {false, true}) {
+    SCOPED_TRACE(Agent ? "agent" : "interactive");
+    TWindowFixture F(Agent);
+    F.View.show();
+    EXPECT_EQ(F.View.close(), !Agent);
+    if (Agent && QSystemTrayIcon::isSystemTrayAvailable()) {
+      EXPECT_TRUE(F.View.isHidden());
+    } else if (Agent) {
+      EXPECT_TRUE(F.View.isMinimized());  // no tray to bring it back from
+    }
+  }
+}
+
+TEST(TMainWindow, TrayClickBringsTheWindowBack) {
+  TWindowFixture F(true);
+  F.View.show();
+  F.View.HideMainWindow();
+  auto* Tray = F.View.findChild<QSystemTrayIcon*>();
+  ASSERT_NE(Tray, nullptr);
+  EXPECT_EQ(Tray->toolTip().toStdString(), F.H.Host->Model().Tray.Hint);
+  emit Tray->activated(QSystemTrayIcon::Trigger);
+  EXPECT_TRUE(F.View.isVisible());
+  EXPECT_FALSE(F.View.isMinimized());
+}
+
+// --- the main queue on Qt's loop ---
+
+TEST(BindMainQueueToQt, QtLoopRunsPostsFromAnyThread) {
+  TApplication App;
+  TMainQueue Queue;
+  BindMainQueueToQt(Queue);
+  std::vector<int> Ran;
+  std::vector<std::thread::id> Threads;
+  std::thread Worker([&] {
+    for (int I = 0; I < 3; ++I)
+      Queue.Post(&Queue, [&, I] {
+        Ran.push_back(I);
+        Threads.push_back(std::this_thread::get_id());
+      });
+  });
+  Worker.join();
+  EXPECT_TRUE(Ran.empty());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Ran, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(Threads, std::vector<std::thread::id>(3, std::this_thread::get_id()));
+  EXPECT_EQ(Queue.PendingCount(), 0u);
+}
+
+}  // namespace
+}  // namespace halvora
