@@ -20,6 +20,7 @@
 #include "protocol/uProtocol.h"
 #include "support/uHostHarness.h"
 #include "ui/qt/uQtMainLoop.h"
+#include "uOffscreenApp.h"
 
 namespace halvora {
 namespace {
@@ -28,21 +29,9 @@ TIdBytes Bytes(std::string_view AText) {
   return TIdBytes(AText.begin(), AText.end());
 }
 
-// Creates the offscreen application on first use; it lives until the process ends.
-struct TApplication {
-  TApplication() {
-    static int Argc = 1;
-    static char Name[] = "ui_window_tests";
-    static char* Argv[] = {Name, nullptr};
-    if (QApplication::instance()) return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QApplication(Argc, Argv);
-  }
-};
-
 // The window attached to a controller on the scripted relay. The harness goes first, as
 // the controller still talks to the view while it ends.
-class TWindowFixture : private TApplication {
+class TWindowFixture : private test::TOffscreenApp {
  public:
   explicit TWindowFixture(bool AAgent = false) {
     TMainEnvironment Env = H.Environment();
@@ -252,7 +241,7 @@ TEST(TMainWindow, TrayClickBringsTheWindowBack) {
 // --- the main queue on Qt's loop ---
 
 TEST(BindMainQueueToQt, QtLoopRunsPostsFromAnyThread) {
-  TApplication App;
+  test::TOffscreenApp App;
   TMainQueue Queue;
   BindMainQueueToQt(Queue);
   std::vector<int> Ran;

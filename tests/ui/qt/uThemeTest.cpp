@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 #include <vector>
+#include "uOffscreenApp.h"
 
 namespace halvora {
 namespace {
@@ -22,21 +23,9 @@ const QPoint cOutlinePoint(55, 0);
 const QPoint cRingPoint(55, 3);
 const QRect cCaptionArea(8, 6, 94, 16);
 
-// Creates the offscreen application on first use; it lives until the process ends.
-struct TApplication {
-  TApplication() {
-    static int Argc = 1;
-    static char Name[] = "ui_theme_tests";
-    static char* Argv[] = {Name, nullptr};
-    if (QApplication::instance()) return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QApplication(Argc, Argv);
-  }
-};
-
 // A shown, active window in the program's background colour holding a button and a focusable
 // neighbour that starts with the focus; the pointer starts inside the window, off the button.
-class TThemedWindow : private TApplication {
+class TThemedWindow : private test::TOffscreenApp {
  public:
   TThemedWindow() {
     QPalette Palette = FWindow.palette();
