@@ -1,21 +1,13 @@
 #include "brand/uMarca.h"
 
+#include "base/uAscii.h"
+
 namespace halvora {
 namespace {
 
 constexpr std::string_view BRAND_PREFIX = "halvora-";
 constexpr std::size_t MIN_CODE_LENGTH = 6;
 constexpr std::size_t MAX_CODE_LENGTH = 12;
-
-char AsciiLower(char AChar) {
-  return (AChar >= 'A' && AChar <= 'Z') ? static_cast<char>(AChar - 'A' + 'a') : AChar;
-}
-
-std::string AsciiLower(std::string_view AText) {
-  std::string Result(AText);
-  for (char& Char : Result) Char = AsciiLower(Char);
-  return Result;
-}
 
 bool IsCodeChar(char AChar) { return (AChar >= '0' && AChar <= '9') || (AChar >= 'a' && AChar <= 'z'); }
 
@@ -25,13 +17,6 @@ std::string_view BaseNameWithoutExtension(std::string_view APath) {
   std::string_view Name = Slash == std::string_view::npos ? APath : APath.substr(Slash + 1);
   const std::size_t Dot = Name.rfind('.');
   return Dot == std::string_view::npos ? Name : Name.substr(0, Dot);
-}
-
-std::string_view TrimBlanks(std::string_view AText) {
-  constexpr std::string_view BLANKS = " \t\r\n";
-  const std::size_t First = AText.find_first_not_of(BLANKS);
-  if (First == std::string_view::npos) return {};
-  return AText.substr(First, AText.find_last_not_of(BLANKS) - First + 1);
 }
 
 }  // namespace

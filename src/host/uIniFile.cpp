@@ -1,10 +1,10 @@
 #include "host/uIniFile.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <fstream>
 
+#include "base/uAscii.h"
 #include "host/uFileReplace.h"
 
 namespace halvora {
@@ -23,26 +23,13 @@ std::string_view TrimLeft(std::string_view AText) {
   return AText;
 }
 
-std::string_view Trim(std::string_view AText) {
-  AText = TrimLeft(AText);
-  while (!AText.empty() && IsBlank(AText.back())) AText.remove_suffix(1);
-  return AText;
-}
-
-char AsciiLower(char AChar) {
-  return (AChar >= 'A' && AChar <= 'Z') ? static_cast<char>(AChar - 'A' + 'a') : AChar;
-}
-
-bool SameName(std::string_view ALeft, std::string_view ARight) {
-  return std::ranges::equal(ALeft, ARight, {}, AsciiLower, AsciiLower);
-}
 
 // The name of the section a header line opens; nothing for any other line.
 std::optional<std::string_view> SectionOf(std::string_view ALine) {
   const std::string_view Text = TrimLeft(ALine);
   const std::size_t Close = Text.find(']');
   if (!Text.starts_with('[') || Close == std::string_view::npos) return std::nullopt;
-  return Trim(Text.substr(1, Close - 1));
+  return TrimBlanks(Text.substr(1, Close - 1));
 }
 
 // The name a key line sets; nothing for any other line.
@@ -51,7 +38,7 @@ std::optional<std::string_view> KeyOf(std::string_view ALine) {
   if (Text.starts_with(';') || Text.starts_with('#') || SectionOf(Text)) return std::nullopt;
   const std::size_t Equals = Text.find('=');
   if (Equals == std::string_view::npos) return std::nullopt;
-  const std::string_view Name = Trim(Text.substr(0, Equals));
+  const std::string_view Name = TrimBlanks(Text.substr(0, Equals));
   if (Name.empty()) return std::nullopt;
   return Name;
 }
@@ -126,19 +113,11 @@ std::string TIniFile::ReadString(std::string_view ASection, std::string_view AKe
   const std::optional<std::size_t> Index = FindKey(ASection, AKey);
   if (!Index) return std::string(ADefault);
   const std::string& Line = FLines[*Index];
-  return std::string(Trim(std::string_view(Line).substr(ValueStart(Line))));
+  return std::string(TrimBlanks(std::string_view(Line).substr(ValueStart(Line))));
 }
 
 int TIniFile::ReadInteger(std::string_view ASection, std::string_view AKey, int ADefault) const {
-  const std::string Text = ReadString(ASection, AKey, {});
-  std::string_view Digits = Text;
-  if (Digits.starts_with('+') || Digits.starts_with('-')) Digits.remove_prefix(1);
-  if (!std::ranges::all_of(Digits, [](char C) { return C >= '0' && C <= '9'; })) return ADefault;
-  // from_chars takes a minus sign but no plus sign; it refuses an empty number.
-  const std::string_view Number = Text.starts_with('+') ? Digits : std::string_view(Text);
-  int Result = 0;
-  const auto Parsed = std::from_chars(Number.data(), Number.data() + Number.size(), Result);
-  return Parsed.ec == std::errc() ? Result : ADefault;
+  return ParseDecimal(ReadString(ASection, AKey, {})).value_or(ADefault);
 }
 
 bool TIniFile::ValueExists(std::string_view ASection, std::string_view AKey) const {
@@ -162,7 +141,7 @@ void TIniFile::WriteString(std::string_view ASection, std::string_view AKey,
     return;
   }
   // A blank line sets the new section apart from the text before it.
-  if (!FLines.empty() && !Trim(FLines.back()).empty()) FLines.emplace_back();
+  if (!FLines.empty() && !TrimBlanks(FLines.back()).empty()) FLines.emplace_back();
   FLines.push_back("[" + Section + "]");
   FLines.push_back(std::move(KeyLine));
 }
@@ -178,10 +157,10 @@ std::optional<std::size_t> TIniFile::FindKey(std::string_view ASection,
   bool InSection = false;
   for (std::size_t I = 0; I < FLines.size(); ++I) {
     if (const std::optional<std::string_view> Name = SectionOf(FLines[I])) {
-      InSection = SameName(*Name, ASection);
+      InSection = SameTextAscii(*Name, ASection);
     } else if (InSection) {
       const std::optional<std::string_view> Key = KeyOf(FLines[I]);
-      if (Key && SameName(*Key, AKey)) return I;
+      if (Key && SameTextAscii(*Key, AKey)) return I;
     }
   }
   return std::nullopt;
@@ -192,7 +171,7 @@ std::optional<std::size_t> TIniFile::InsertionPoint(std::string_view ASection) c
   for (std::size_t I = 0; I < FLines.size(); ++I) {
     if (const std::optional<std::string_view> Name = SectionOf(FLines[I])) {
       if (After) break;  // the end of the section's first appearance
-      if (SameName(*Name, ASection)) After = I + 1;
+      if (SameTextAscii(*Name, ASection)) After = I + 1;
     } else if (After && KeyOf(FLines[I])) {
       After = I + 1;
     }

@@ -1,8 +1,8 @@
 #include "host/uMain.h"
 
-#include <charconv>
 #include <cstring>
 
+#include "base/uAscii.h"
 #include "base/uText.h"
 #include "host/uSettings.h"
 #include "install/uInstalacao.h"
@@ -19,30 +19,12 @@ constexpr const char* NoId = "--- --- ---";
 constexpr const char* IdleTrayHint = "Halvora - disponível para o suporte autorizado";
 constexpr const char* CrLf = "\r\n";
 
-std::string Trim(std::string_view AText) {
-  while (!AText.empty() && static_cast<unsigned char>(AText.front()) <= ' ') AText.remove_prefix(1);
-  while (!AText.empty() && static_cast<unsigned char>(AText.back()) <= ' ') AText.remove_suffix(1);
-  return std::string(AText);
-}
-
-// Decimal text; 0 when it does not parse.
-int DecimalOrZero(std::string_view AText) {
-  if (!AText.empty() && AText.front() == '+') AText.remove_prefix(1);
-  int Value = 0;
-  const auto [End, Error] = std::from_chars(AText.data(), AText.data() + AText.size(), Value);
-  return Error == std::errc() && End == AText.data() + AText.size() ? Value : 0;
-}
-
-char FoldAscii(char AChar) {
-  return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
-}
-
 // Equal ignoring the case of ASCII letters, in time that does not depend on where they differ.
 bool SameProof(std::string_view AGiven, std::string_view AExpected) {
   if (AGiven.size() != AExpected.size()) return false;
   unsigned char Diff = 0;
   for (std::size_t I = 0; I < AGiven.size(); ++I)
-    Diff |= static_cast<unsigned char>(FoldAscii(AGiven[I]) ^ FoldAscii(AExpected[I]));
+    Diff |= static_cast<unsigned char>(AsciiLower(AGiven[I]) ^ AsciiLower(AExpected[I]));
   return Diff == 0;
 }
 
@@ -169,7 +151,7 @@ void TfrmMain::PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload) {
       break;
     }
     case cmdPermanentCount:
-      ShowPermanentAccess(DecimalOrZero(BytesToText(APayload)));
+      ShowPermanentAccess(ParseDecimal(BytesToText(APayload)).value_or(0));
       break;
     case cmdTrustedAccess:
       AccessRequested(BytesToText(APayload), true);
@@ -330,8 +312,8 @@ void TfrmMain::AccessRequested(const std::string& AText, bool ATrusted) {
   FRole = TSessionRole::srHostAuth;
   const TFields Fields = SplitFields(AText);
   FPeerId = Fields.First;
-  FPeerName = Trim(Fields.Second);
-  const std::string Qualifier = Trim(Fields.Third);
+  FPeerName = TrimBlanks(Fields.Second);
+  const std::string Qualifier(TrimBlanks(Fields.Third));
   if (!FPeerName.empty() && !Qualifier.empty()) FPeerName += " (" + Qualifier + ")";
   if (ATrusted) {
     StartHosting();
@@ -494,8 +476,8 @@ void TfrmMain::btnServerClick() {
   if (!FEnv.Dialogs ||
       !FEnv.Dialogs->Input("Servidor", "Endereço do servidor (em branco = padrão)", Value))
     return;
-  Value = Trim(Value);
-  FServerUrl = Value.empty() ? DefaultRelayUrl() : Value;
+  const std::string_view Entered = TrimBlanks(Value);
+  FServerUrl = Entered.empty() ? DefaultRelayUrl() : std::string(Entered);
   SaveSettings();
   SetStatus("Conectando ao servidor...");
   ConnectRelay();

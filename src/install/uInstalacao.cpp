@@ -3,26 +3,15 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/uAscii.h"
 #include "install/uProcessArguments.h"
 
 namespace halvora {
 namespace {
 
-char AsciiLower(char AChar) {
-  return (AChar >= 'A' && AChar <= 'Z') ? static_cast<char>(AChar - 'A' + 'a') : AChar;
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view ALeft, std::string_view ARight) {
-  if (ALeft.size() != ARight.size()) return false;
-  for (std::size_t I = 0; I < ALeft.size(); ++I) {
-    if (AsciiLower(ALeft[I]) != AsciiLower(ARight[I])) return false;
-  }
-  return true;
-}
-
 bool IsSwitch(std::string_view AArg, std::string_view AName) {
   return !AArg.empty() && (AArg[0] == '-' || AArg[0] == '/') &&
-         EqualsIgnoringAsciiCase(AArg.substr(1), AName);
+         SameTextAscii(AArg.substr(1), AName);
 }
 
 // Paths are UTF-8; going through char8_t keeps them so where the native encoding differs.

@@ -1,8 +1,6 @@
 #include "protocol/uConnection.h"
 
-#include <charconv>
-#include <climits>
-
+#include "base/uAscii.h"
 #include "protocol/uProtocol.h"
 
 namespace halvora {
@@ -13,31 +11,6 @@ constexpr std::uint32_t RetryWait = 3000;
 constexpr std::uint32_t RefusedWait = 60000;
 constexpr unsigned DestroyPoll = 20;
 
-std::string_view TrimBlanks(std::string_view AText) {
-  while (!AText.empty() && static_cast<unsigned char>(AText.front()) <= ' ') AText.remove_prefix(1);
-  while (!AText.empty() && static_cast<unsigned char>(AText.back()) <= ' ') AText.remove_suffix(1);
-  return AText;
-}
-
-bool SameAscii(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (std::size_t I = 0; I < A.size(); ++I) {
-    char L = A[I];
-    if (L >= 'A' && L <= 'Z') L = static_cast<char>(L - 'A' + 'a');
-    if (L != B[I]) return false;
-  }
-  return true;
-}
-
-// A decimal integer with an optional sign; anything else keeps ADefault.
-int DecimalOr(std::string_view AText, int ADefault) {
-  if (!AText.empty() && AText.front() == '+') AText.remove_prefix(1);
-  int Value = 0;
-  const auto [End, Error] = std::from_chars(AText.data(), AText.data() + AText.size(), Value);
-  if (AText.empty() || Error != std::errc() || End != AText.data() + AText.size()) return ADefault;
-  return Value;
-}
-
 }  // namespace
 
 TRelayUrl TRelayClient::ParseUrl(std::string_view AUrl) {
@@ -45,7 +18,7 @@ TRelayUrl TRelayClient::ParseUrl(std::string_view AUrl) {
   std::string_view S = TrimBlanks(AUrl);
   if (const auto Sep = S.find("://"); Sep != std::string_view::npos) {
     const std::string_view Scheme = S.substr(0, Sep);
-    Url.Secure = SameAscii(Scheme, "wss") || SameAscii(Scheme, "https");
+    Url.Secure = SameTextAscii(Scheme, "wss") || SameTextAscii(Scheme, "https");
     S.remove_prefix(Sep + 3);
   }
   std::string_view HostPort = S;
@@ -55,7 +28,7 @@ TRelayUrl TRelayClient::ParseUrl(std::string_view AUrl) {
   }
   Url.Port = Url.Secure ? 443 : 80;
   if (const auto Colon = HostPort.rfind(':'); Colon != std::string_view::npos) {
-    Url.Port = DecimalOr(HostPort.substr(Colon + 1), Url.Port);
+    Url.Port = ParseDecimal(HostPort.substr(Colon + 1)).value_or(Url.Port);
     HostPort = HostPort.substr(0, Colon);
   }
   Url.Host = std::string(HostPort);
