@@ -7,6 +7,8 @@ packages=(
   libboost-dev libssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-dejavu-core
+  libturbojpeg0-dev libpng-dev libsqlite3-dev nlohmann-json3-dev libcurl4-openssl-dev
+  xvfb xauth x11-utils trayer
 )
 
 missing=()

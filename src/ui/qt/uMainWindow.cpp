@@ -5,13 +5,14 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
+#include <QFontMetrics>
+
+#include "ui/uImages.h"
 
 namespace halvora {
 namespace {
 
 constexpr int cLogoSize = 56;
-constexpr QRgb cLogoFill = qRgb(0x40, 0x94, 0xAC);
 const QString cDialogTitle = QStringLiteral("Halvora");
 
 QString ToQt(const std::string& AText) {
@@ -22,28 +23,14 @@ QColor ToColor(TColor AColor) {
   return QColor(static_cast<QRgb>(AColor));
 }
 
-// Our own mark: a rounded square with a white "H".
-QPixmap BuiltInLogo(int ASize) {
-  QPixmap Pixmap(ASize, ASize);
-  Pixmap.fill(Qt::transparent);
-  QPainter Painter(&Pixmap);
-  Painter.setRenderHint(QPainter::Antialiasing);
-  Painter.setPen(Qt::NoPen);
-  Painter.setBrush(QColor(cLogoFill));
-  Painter.drawRoundedRect(QRectF(0, 0, ASize, ASize), ASize / 6.0, ASize / 6.0);
-  QFont Font = Painter.font();
-  Font.setPixelSize(ASize * 5 / 8);
-  Font.setBold(true);
-  Painter.setFont(Font);
-  Painter.setPen(Qt::white);
-  Painter.drawText(Pixmap.rect(), Qt::AlignCenter, QStringLiteral("H"));
+QPixmap PngPixmap(const TIdBytes& APng) {
+  QPixmap Pixmap;
+  Pixmap.loadFromData(APng.data(), static_cast<uint>(APng.size()), "PNG");
   return Pixmap;
 }
 
 QIcon ApplicationIcon() {
-  QIcon Icon;
-  for (int Size : {16, 24, 32, 48, 64}) Icon.addPixmap(BuiltInLogo(Size));
-  return Icon;
+  return QIcon(PngPixmap(ApplicationIconPng()));
 }
 
 void SetFill(QWidget* AWidget, QColor AColor) {
@@ -95,6 +82,16 @@ void RenderLabel(QLabel* ALabel, const TComponentState& AState) {
   Palette.setColor(QPalette::WindowText, ToColor(AState.Color));
   ALabel->setPalette(Palette);
   RenderCommon(ALabel, AState);
+}
+
+// A substitute font may run wider than the one the layout was drawn for: a one-line label of
+// fixed size then takes a smaller font rather than lose the end of its text.
+void FitToWidth(QLabel* ALabel) {
+  QFont Font = ALabel->font();
+  while (Font.pixelSize() > 8 &&
+         QFontMetrics(Font).horizontalAdvance(ALabel->text()) > ALabel->width())
+    Font.setPixelSize(Font.pixelSize() - 1);
+  ALabel->setFont(Font);
 }
 
 // TButton paints its caption in its own state colours, so the model's colour does not apply.
@@ -182,6 +179,7 @@ void TMainWindow::ModelChanged() {
   for (const auto& [Lbl, State] : Labels) RenderLabel(Lbl, *State);
   // These labels take the size of their text.
   for (QLabel* Lbl : {FTitle, FSubtitle, FLocalTitle, FIdCaption, FPassCaption}) Lbl->adjustSize();
+  for (QLabel* Lbl : {FId, FPassword, FInstall}) FitToWidth(Lbl);
   const std::pair<TButton*, const TComponentState*> Buttons[] = {{FNewPassword, &M.btnNewPassword},
                                                                  {FRevoke, &M.btnRevoke},
                                                                  {FDisconnect, &M.btnDisconnect},
@@ -199,7 +197,7 @@ void TMainWindow::RenderLogo() {
   FLogoShown = true;
   QImage Image;
   if (Logo.empty() || !Image.loadFromData(Logo.data(), static_cast<int>(Logo.size()), "PNG")) {
-    FLogo->setPixmap(BuiltInLogo(cLogoSize));
+    FLogo->setPixmap(PngPixmap(BuiltInLogoPng()));
     return;
   }
   if (Image.width() > cLogoSize || Image.height() > cLogoSize)

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <cstdlib>
 #include <functional>
 #include <ostream>
 #include <thread>
@@ -20,7 +21,7 @@
 #include "protocol/uProtocol.h"
 #include "support/uHostHarness.h"
 #include "ui/qt/uQtMainLoop.h"
-#include "uOffscreenApp.h"
+#include "uTestApp.h"
 
 namespace halvora {
 namespace {
@@ -31,7 +32,7 @@ TIdBytes Bytes(std::string_view AText) {
 
 // The window attached to a controller on the scripted relay. The harness goes first, as
 // the controller still talks to the view while it ends.
-class TWindowFixture : private test::TOffscreenApp {
+class TWindowFixture : private test::TTestApp {
  public:
   explicit TWindowFixture(bool AAgent = false) {
     TMainEnvironment Env = H.Environment();
@@ -67,6 +68,12 @@ void StartSession(TfrmMain& AHost) {
   AHost.PacketReceived(cmdTrustedAccess, Bytes("111222333|Fulano|"));
 }
 
+bool Near(QRgb A, QRgb B, int ATolerance) {
+  return std::abs(qRed(A) - qRed(B)) <= ATolerance &&
+         std::abs(qGreen(A) - qGreen(B)) <= ATolerance &&
+         std::abs(qBlue(A) - qBlue(B)) <= ATolerance;
+}
+
 std::string Hex(QRgb AColor) {
   return QColor(AColor).name().toStdString();
 }
@@ -92,9 +99,10 @@ TEST_P(TWindowLook, RendersTheModel) {
   TWindowFixture F;
   Case.FDrive(*F.H.Host);
 
-  const QImage Image = F.View.grab().toImage();
+  const QImage Image = test::Screenshot(F.View);
   ASSERT_TRUE(QDir().mkpath(HALVORA_UI_ARTIFACTS));
-  Image.save(QString(HALVORA_UI_ARTIFACTS "/window-%1.png").arg(Case.FName));
+  Image.save(QString(HALVORA_UI_ARTIFACTS "/window-%1%2.png")
+                 .arg(Case.FName, test::PlatformSuffix()));
 
   EXPECT_EQ(Image.size(), QSize(440, 384));
   const std::pair<QPoint, QRgb> Pixels[] = {
@@ -108,7 +116,22 @@ TEST_P(TWindowLook, RendersTheModel) {
   for (const auto& [Point, Color] : Pixels)
     EXPECT_EQ(Hex(Image.pixel(Point)), Hex(Color)) << Point.x() << "," << Point.y();
 
+  // Each label's text is drawn in its model colour: the glyphs' cores come within a few steps
+  // of it (thin glyphs are never quite solid).
   const TMainWindowModel& M = F.H.Host->Model();
+  for (const char* Name : {"lblTitle", "lblLocalTitle", "lblId", "lblPassword", "lblStatus",
+                           "lblInstall"}) {
+    QLabel* Lbl = F.Find<QLabel>(Name);
+    const QRect Box(Lbl->mapTo(&F.View, QPoint(0, 0)), Lbl->size());
+    const QRgb Want = Lbl->palette().color(QPalette::WindowText).rgb();
+    bool Found = false;
+    for (int Y = Box.top(); Y <= Box.bottom() && !Found; ++Y)
+      for (int X = Box.left(); X <= Box.right() && !Found; ++X)
+        Found = Near(Image.pixel(X, Y), Want, 24);
+    EXPECT_TRUE(Found) << Name << " has no pixel in " << Hex(Want);
+  }
+  EXPECT_EQ(Hex(F.Find<QLabel>("lblInstall")->palette().color(QPalette::WindowText).rgb()),
+            Hex(static_cast<QRgb>(M.lblInstall.Color)));
   EXPECT_EQ(F.View.windowTitle().toStdString(), Case.FCaption);
   EXPECT_EQ(F.Text("lblStatus").toStdString(), M.lblStatus.Text);
   EXPECT_EQ(F.Text("lblPassword").toStdString(), F.H.Host->Password());
@@ -241,7 +264,7 @@ TEST(TMainWindow, TrayClickBringsTheWindowBack) {
 // --- the main queue on Qt's loop ---
 
 TEST(BindMainQueueToQt, QtLoopRunsPostsFromAnyThread) {
-  test::TOffscreenApp App;
+  test::TTestApp App;
   TMainQueue Queue;
   BindMainQueueToQt(Queue);
   std::vector<int> Ran;

@@ -12,7 +12,7 @@
 #include <ostream>
 #include <string>
 #include <vector>
-#include "uOffscreenApp.h"
+#include "uTestApp.h"
 
 namespace halvora {
 namespace {
@@ -25,7 +25,7 @@ const QRect cCaptionArea(8, 6, 94, 16);
 
 // A shown, active window in the program's background colour holding a button and a focusable
 // neighbour that starts with the focus; the pointer starts inside the window, off the button.
-class TThemedWindow : private test::TOffscreenApp {
+class TThemedWindow : private test::TTestApp {
  public:
   TThemedWindow() {
     QPalette Palette = FWindow.palette();

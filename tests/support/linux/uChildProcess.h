@@ -1,0 +1,41 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace halvora::test {
+
+// A program started by a test. It is stopped (SIGTERM, then SIGKILL) and reaped when the
+// object goes, so a failing test leaves no process behind.
+class TChildProcess {
+ public:
+  // Starts AProgram with AArgs (without the program itself), the test's environment plus
+  // AEnvironment ("NAME=value" entries override). Standard output goes to AStdoutFile when
+  // one is named, else it is inherited. Throws when no process can be made; a program that
+  // cannot be run exits with 127.
+  TChildProcess(const std::string& AProgram, const std::vector<std::string>& AArgs,
+                const std::vector<std::string>& AEnvironment = {},
+                const std::string& AStdoutFile = {});
+  ~TChildProcess();
+  TChildProcess(const TChildProcess&) = delete;
+  TChildProcess& operator=(const TChildProcess&) = delete;
+
+  pid_t Pid() const { return FPid; }
+  bool Running();
+  // The exit code once the program ended within ATimeout; a signal counts as 128 + its
+  // number. Empty on timeout.
+  std::optional<int> Wait(std::chrono::milliseconds ATimeout);
+  void Kill(int ASignal);
+
+ private:
+  bool Reap(int AOptions);
+
+  pid_t FPid = -1;
+  std::optional<int> FExitCode;
+};
+
+}  // namespace halvora::test

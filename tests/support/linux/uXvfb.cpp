@@ -1,0 +1,42 @@
+#include "support/linux/uXvfb.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+
+namespace halvora::test {
+
+TXvfb::TXvfb(const std::string& AScreen) {
+  int Pipe[2];
+  if (pipe(Pipe) != 0) throw std::runtime_error("pipe failed");
+  fcntl(Pipe[0], F_SETFD, FD_CLOEXEC);
+  // The write end is inherited by the server, which writes its display number into it.
+  FServer = std::make_unique<TChildProcess>(
+      "/usr/bin/Xvfb", std::vector<std::string>{"-displayfd", std::to_string(Pipe[1]), "-noreset",
+                                                "-nolisten", "tcp", "-screen", "0", AScreen});
+  close(Pipe[1]);
+  std::string Number;
+  pollfd Wait{Pipe[0], POLLIN, 0};
+  char C;
+  while (poll(&Wait, 1, 20000) == 1 && read(Pipe[0], &C, 1) == 1 && C != '\n') Number += C;
+  close(Pipe[0]);
+  if (Number.empty()) throw std::runtime_error("Xvfb did not start");
+  FDisplay = ":" + Number;
+}
+
+TXvfb::~TXvfb() = default;
+
+bool ProgramOnPath(const std::string& AProgram) {
+  const char* Path = std::getenv("PATH");
+  std::istringstream Folders(Path ? Path : "");
+  std::string Folder;
+  while (std::getline(Folders, Folder, ':'))
+    if (!Folder.empty() && access((Folder + "/" + AProgram).c_str(), X_OK) == 0) return true;
+  return false;
+}
+
+}  // namespace halvora::test
