@@ -19,54 +19,16 @@
 #include <vector>
 
 #include "protocol/uProtocol.h"
-#include "support/uHostHarness.h"
 #include "ui/qt/uQtMainLoop.h"
 #include "uTestApp.h"
+#include "uWindowFixture.h"
 
 namespace halvora {
 namespace {
 
-TIdBytes Bytes(std::string_view AText) {
-  return TIdBytes(AText.begin(), AText.end());
-}
-
-// The window attached to a controller on the scripted relay. The harness goes first, as
-// the controller still talks to the view while it ends.
-class TWindowFixture : private test::TTestApp {
- public:
-  explicit TWindowFixture(bool AAgent = false) {
-    TMainEnvironment Env = H.Environment();
-    Env.View = &View;
-    Env.Dialogs = &View;
-    Env.AgentMode = AAgent;
-    H.Start(std::move(Env));
-    View.Attach(*H.Host);
-    TIdBytes Hello;
-    EXPECT_TRUE(H.Relay->NextSent(Hello));
-  }
-
-  template <typename T = QWidget>
-  T* Find(const char* AName) {
-    T* Result = View.findChild<T*>(QString::fromLatin1(AName));
-    EXPECT_NE(Result, nullptr) << AName;
-    return Result;
-  }
-  QString Text(const char* AName) { return Find<QLabel>(AName)->text(); }
-  void Click(const char* AName) { Find<QPushButton>(AName)->click(); }
-
-  bool Sent(std::uint8_t ACmd) {
-    for (const TIdBytes& Message : H.Relay->TakeSent())
-      if (Message == TIdBytes{ACmd}) return true;
-    return false;
-  }
-
-  TMainWindow View;
-  test::THostHarness H;
-};
-
-void StartSession(TfrmMain& AHost) {
-  AHost.PacketReceived(cmdTrustedAccess, Bytes("111222333|Fulano|"));
-}
+using test::Bytes;
+using test::StartSession;
+using test::TWindowFixture;
 
 bool Near(QRgb A, QRgb B, int ATolerance) {
   return std::abs(qRed(A) - qRed(B)) <= ATolerance &&
