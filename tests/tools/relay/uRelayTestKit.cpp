@@ -1,0 +1,87 @@
+#include "uRelayTestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <thread>
+
+namespace halvora::relay::test {
+
+namespace fs = std::filesystem;
+
+TRelayOptions TestOptions(std::string ADatabase) {
+  TRelayOptions Result;
+  Result.Address = "127.0.0.1";
+  Result.Port = 0;
+  Result.Database = std::move(ADatabase);
+  Result.NoopInterval = 0;
+  Result.Threads = 3;
+  Result.Quiet = true;
+  return Result;
+}
+
+TTempFolder::TTempFolder() {
+  static std::atomic<int> Counter{0};
+  FPath =
+      fs::temp_directory_path() / ("halvora-relay-test-" + std::to_string(std::random_device{}()) +
+                                   "-" + std::to_string(++Counter));
+  fs::create_directories(FPath);
+}
+
+TTempFolder::~TTempFolder() {
+  std::error_code Ignored;
+  fs::remove_all(FPath, Ignored);
+}
+
+void TTempFolder::Write(const std::string& ARelative, const std::string& AContent) const {
+  const fs::path File = FPath / ARelative;
+  fs::create_directories(File.parent_path());
+  std::ofstream(File, std::ios::binary) << AContent;
+}
+
+TMessage Expect(TRelayTestClient& AClient, std::uint8_t ACmd, std::chrono::milliseconds ATimeout) {
+  const auto Message = AClient.Receive(ATimeout);
+  if (!Message) {
+    ADD_FAILURE() << "expected message " << int(ACmd) << ", got none";
+    return {};
+  }
+  EXPECT_EQ(int(Message->Cmd), int(ACmd)) << "payload: " << Message->Payload.substr(0, 80);
+  return *Message;
+}
+
+std::string RegisterHost(TRelayTestClient& AHost, const std::string& AId, const std::string& AKey) {
+  AHost.Send(1, "2|C|" + AId + "|" + AKey);
+  const std::string Id = Expect(AHost, 2).Payload;
+  Expect(AHost, 14);
+  return Id;
+}
+
+void HelloTechnician(TRelayTestClient& ATechnician, const std::string& AToken) {
+  ATechnician.Send(1, "2|A|" + AToken);
+  EXPECT_EQ(Expect(ATechnician, 2).Payload, "");
+}
+
+std::string ConnectTo(TRelayTestClient& ATechnician, const std::string& AId, int AExpectedCode) {
+  ATechnician.Send(50, AId + "|Ana|Suporte");
+  const std::string Answer = Expect(ATechnician, 51).Payload;
+  EXPECT_EQ(Answer.substr(0, Answer.find('|')), std::to_string(AExpectedCode)) << Answer;
+  return Answer;
+}
+
+bool WaitOnline(std::uint16_t APort, const std::string& AId, bool AOnline) {
+  const auto Deadline = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < Deadline) {
+    const auto Status =
+        nlohmann::json::parse(HttpRequest(APort, "GET", "/admin/status").Body, nullptr, false);
+    if (Status.is_object())
+      for (const auto& Host : Status["hosts"])
+        if (Host["id"] == AId && Host["online"] == AOnline) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+}  // namespace halvora::relay::test

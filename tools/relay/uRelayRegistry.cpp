@@ -1,0 +1,320 @@
+#include "relay/uRelayRegistry.h"
+
+#include <algorithm>
+
+#include "relay/uRelayLog.h"
+#include "relay/uRelayStore.h"
+#include "relay/uRelayWire.h"
+
+namespace halvora::relay {
+
+namespace {
+
+bool IsSessionMessage(std::uint8_t ACmd) {
+  return ACmd >= cmdSessionFirst && ACmd <= cmdSessionLast;
+}
+
+// IDs that hosts bring along: what this relay hands out is nine digits, but a host coming back
+// from another database is taken as long as its ID is short and plain.
+bool IsAcceptableId(const std::string& AId) {
+  return AId.size() <= 32 && std::all_of(AId.begin(), AId.end(), [](char C) {
+           return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z');
+         });
+}
+
+std::string Result(int ACode, std::string_view AText, std::string_view AMode = {}) {
+  return std::to_string(ACode) + "|" + std::string(AText) + "|" + std::string(AMode);
+}
+
+}  // namespace
+
+TRelayRegistry::TRelayRegistry(TRelayStore& AStore, TRegistryConfig AConfig)
+    : FStore(AStore), FConfig(std::move(AConfig)) {}
+
+void TRelayRegistry::Open(const std::shared_ptr<TRelayPeer>& APeer) {
+  std::lock_guard Guard(FLock);
+  if (!FDetached) FConnections[APeer->ConnectionId()].Peer = APeer;
+}
+
+std::shared_ptr<TRelayPeer> TRelayRegistry::Handle(std::uint64_t AConnection,
+                                                   std::string&& AMessage) {
+  TRole Role;
+  {
+    std::lock_guard Guard(FLock);
+    const TConnection* Connection = FindLocked(AConnection);
+    if (!Connection) return nullptr;
+    Role = Connection->Role;
+    if (AMessage.empty()) {
+      if (Role != TRole::rlHost) SendLocked(AConnection, cmdRelayError, "Mensagem vazia.");
+      return nullptr;
+    }
+  }
+  const auto Cmd = static_cast<std::uint8_t>(AMessage[0]);
+  switch (Role) {
+    case TRole::rlHost:
+      return FromHost(AConnection, std::move(AMessage));
+    case TRole::rlTechnician:
+      return FromTechnician(AConnection, std::move(AMessage));
+    case TRole::rlNone:
+      if (Cmd == cmdHello) {
+        Hello(AConnection, AMessage.substr(1));
+        return nullptr;
+      }
+      return NotIdentified(AConnection, Cmd);
+  }
+  return nullptr;
+}
+
+void TRelayRegistry::Hello(std::uint64_t AConnection, const std::string& AText) {
+  const TFields Fields = SplitFields(AText);
+  if (Fields.First == "2" && Fields.Second == "A") {
+    std::lock_guard Guard(FLock);
+    if (TConnection* Connection = FindLocked(AConnection)) {
+      Connection->Role = TRole::rlTechnician;
+      Connection->Token = Fields.Third;
+      SendLocked(AConnection, cmdWelcome, {});
+    }
+    return;
+  }
+  const auto Bar = Fields.Third.find('|');
+  if (Fields.First == "2" && Fields.Second == "C" && Bar != std::string::npos) {
+    RegisterHost(AConnection, Fields.Third.substr(0, Bar), Fields.Third.substr(Bar + 1));
+    return;
+  }
+  std::lock_guard Guard(FLock);
+  SendLocked(AConnection, cmdRefused, "hello|Saudação inválida.|");
+  CloseLocked(AConnection);
+}
+
+void TRelayRegistry::RegisterHost(std::uint64_t AConnection, const std::string& AId,
+                                  const std::string& AKey) {
+  const auto Id = IsAcceptableId(AId) ? FStore.Register(AId, AKey) : std::nullopt;
+  if (!Id) {
+    std::lock_guard Guard(FLock);
+    SendLocked(AConnection, cmdRefused,
+               IsAcceptableId(AId) ? "registro|Este ID pertence a outro computador.|"
+                                   : "registro|ID inválido.|");
+    CloseLocked(AConnection);
+    Log("registro recusado para o ID " + AId.substr(0, 32));
+    return;
+  }
+  const int Count = FStore.PermanentCount(*Id);
+  std::lock_guard Guard(FLock);
+  TConnection* Connection = FindLocked(AConnection);
+  if (!Connection) return;
+  if (const auto Old = FHosts.find(*Id); Old != FHosts.end() && Old->second != AConnection) {
+    if (TConnection* Previous = FindLocked(Old->second)) {
+      UnpairLocked(*Previous, "O computador se reconectou; sessão encerrada.");
+      CloseLocked(Old->second);
+    }
+  }
+  Connection->Role = TRole::rlHost;
+  Connection->HostId = *Id;
+  FHosts[*Id] = AConnection;
+  SendLocked(AConnection, cmdWelcome, *Id);
+  SendLocked(AConnection, cmdPermanentCount, std::to_string(Count));
+  if (!FConfig.InstallOffer.empty()) SendLocked(AConnection, cmdInstallOffer, FConfig.InstallOffer);
+  if (!FConfig.Brand.empty()) SendLocked(AConnection, cmdBrand, FConfig.Brand);
+  Log("computador " + *Id + " registrado");
+}
+
+void TRelayRegistry::Connect(std::uint64_t AConnection, const std::string& AText) {
+  const TFields Fields = SplitFields(AText);
+  const std::string Id = RemoveBlanks(Fields.First);
+  std::string Token;
+  {
+    std::lock_guard Guard(FLock);
+    const TConnection* Connection = FindLocked(AConnection);
+    if (!Connection) return;
+    const char* Refusal = Connection->Partner ? "Esta conexão já está em uma sessão."
+                          : Id.empty()        ? "Informe o ID do computador."
+                                              : nullptr;
+    if (Refusal) {
+      SendLocked(AConnection, cmdConnectResult, Result(4, Refusal));
+      return;
+    }
+    Token = Connection->Token;
+  }
+  const bool Known = FStore.Known(Id);
+  const bool Permanent = Known && !Token.empty() && FStore.HasPermanent(Id, Token);
+
+  std::lock_guard Guard(FLock);
+  TConnection* Connection = FindLocked(AConnection);
+  if (!Connection) return;
+  const auto Host = FHosts.find(Id);
+  TConnection* HostConnection = Host == FHosts.end() ? nullptr : FindLocked(Host->second);
+  if (!HostConnection) {
+    SendLocked(
+        AConnection, cmdConnectResult,
+        Known ? Result(2, "O computador está desconectado.") : Result(1, "ID desconhecido."));
+    return;
+  }
+  if (HostConnection->Partner) {
+    SendLocked(AConnection, cmdConnectResult, Result(3, "O computador já está em atendimento."));
+    return;
+  }
+  Connection->Partner = Host->second;
+  HostConnection->Partner = AConnection;
+  SendLocked(AConnection, cmdConnectResult,
+             Result(0, "Conectado.", Permanent ? "permanente" : "senha"));
+  SendLocked(Host->second, Permanent ? cmdTrustedAccess : cmdAccessRequest,
+             std::to_string(AConnection) + "|" + Fields.Second + "|" + Fields.Third);
+  Log("atendente #" + std::to_string(AConnection) + " em sessão com " + Id +
+      (Permanent ? " (permanente)" : " (senha)"));
+}
+
+std::shared_ptr<TRelayPeer> TRelayRegistry::FromHost(std::uint64_t AConnection,
+                                                     std::string&& AMessage) {
+  const auto Cmd = static_cast<std::uint8_t>(AMessage[0]);
+  if (Cmd == cmdRevokePermanent) {
+    std::string Id;
+    {
+      std::lock_guard Guard(FLock);
+      if (const TConnection* Connection = FindLocked(AConnection)) Id = Connection->HostId;
+    }
+    if (Id.empty()) return nullptr;
+    FStore.RevokePermanent(Id);
+    std::lock_guard Guard(FLock);
+    SendLocked(AConnection, cmdPermanentCount, "0");
+    Log("acessos permanentes de " + Id + " revogados pelo computador");
+    return nullptr;
+  }
+  std::lock_guard Guard(FLock);
+  TConnection* Connection = FindLocked(AConnection);
+  if (!Connection || Connection->Role != TRole::rlHost) return nullptr;
+  if (Cmd == cmdEnd) UnpairLocked(*Connection, "Sessão encerrada pelo computador.");
+  if (IsSessionMessage(Cmd)) return ForwardLocked(*Connection, std::move(AMessage));
+  return nullptr;
+}
+
+std::shared_ptr<TRelayPeer> TRelayRegistry::FromTechnician(std::uint64_t AConnection,
+                                                           std::string&& AMessage) {
+  const auto Cmd = static_cast<std::uint8_t>(AMessage[0]);
+  if (Cmd == cmdConnectHost) {
+    Connect(AConnection, AMessage.substr(1));
+    return nullptr;
+  }
+  std::lock_guard Guard(FLock);
+  TConnection* Connection = FindLocked(AConnection);
+  if (!Connection) return nullptr;
+  if (Cmd == cmdEnd) {
+    UnpairLocked(*Connection, {});
+  } else if (IsSessionMessage(Cmd)) {
+    if (Connection->Partner) return ForwardLocked(*Connection, std::move(AMessage));
+    SendLocked(AConnection, cmdRelayError, "Nenhuma sessão ativa; peça a conexão (50) antes.");
+  } else if (Cmd == cmdHello) {
+    SendLocked(AConnection, cmdRelayError, "Saudação repetida.");
+  } else if (Cmd >= cmdHello && Cmd <= cmdBrand) {
+    SendLocked(AConnection, cmdRelayError,
+               "A mensagem " + std::to_string(Cmd) + " não é aceita de um atendente.");
+  } else {
+    SendLocked(AConnection, cmdRelayError, "Mensagem desconhecida: " + std::to_string(Cmd) + ".");
+  }
+  return nullptr;
+}
+
+std::shared_ptr<TRelayPeer> TRelayRegistry::NotIdentified(std::uint64_t AConnection,
+                                                          std::uint8_t ACmd) {
+  std::lock_guard Guard(FLock);
+  if (ACmd == cmdConnectHost)
+    SendLocked(AConnection, cmdConnectResult, Result(4, "Envie a saudação antes do pedido."));
+  else
+    SendLocked(AConnection, cmdRelayError, "Envie a saudação (mensagem 1) primeiro.");
+  return nullptr;
+}
+
+void TRelayRegistry::Leave(std::uint64_t AConnection) {
+  std::lock_guard Guard(FLock);
+  TConnection* Connection = FindLocked(AConnection);
+  if (!Connection) return;
+  UnpairLocked(*Connection, "O computador se desconectou.");
+  if (Connection->Role == TRole::rlHost) {
+    const auto Host = FHosts.find(Connection->HostId);
+    if (Host != FHosts.end() && Host->second == AConnection) {
+      FHosts.erase(Host);
+      Log("computador " + Connection->HostId + " desconectado");
+    }
+  }
+  FConnections.erase(AConnection);
+}
+
+bool TRelayRegistry::SendToHost(const std::string& AId, std::uint8_t ACmd,
+                                const std::string& APayload) {
+  std::lock_guard Guard(FLock);
+  const auto Host = FHosts.find(AId);
+  if (Host == FHosts.end()) return false;
+  SendLocked(Host->second, ACmd, APayload);
+  return true;
+}
+
+std::vector<THostStatus> TRelayRegistry::Status() {
+  std::vector<THostStatus> Result;
+  for (auto& Id : FStore.HostIds()) Result.push_back({std::move(Id)});
+  std::lock_guard Guard(FLock);
+  for (auto& Host : Result) {
+    const auto Online = FHosts.find(Host.Id);
+    if (Online == FHosts.end()) continue;
+    Host.Online = true;
+    const TConnection* Connection = FindLocked(Online->second);
+    Host.InSession = Connection && Connection->Partner != 0;
+  }
+  return Result;
+}
+
+void TRelayRegistry::Noop() {
+  std::lock_guard Guard(FLock);
+  for (const auto& [Id, Connection] : FHosts) SendLocked(Connection, cmdRelayNoop, {});
+}
+
+void TRelayRegistry::Detach() {
+  std::lock_guard Guard(FLock);
+  FDetached = true;
+  FHosts.clear();
+  FConnections.clear();
+}
+
+void TRelayRegistry::SendLocked(std::uint64_t AConnection, std::uint8_t ACmd,
+                                std::string_view APayload) {
+  const TConnection* Connection = FindLocked(AConnection);
+  if (!Connection) return;
+  if (const auto Peer = Connection->Peer.lock()) Peer->Send(MakeMessage(ACmd, APayload));
+}
+
+// Forgets the connection, so that whatever else it sends is ignored, and closes it once the
+// messages queued for it are out.
+void TRelayRegistry::CloseLocked(std::uint64_t AConnection) {
+  const TConnection* Connection = FindLocked(AConnection);
+  if (!Connection) return;
+  const auto Peer = Connection->Peer.lock();
+  FConnections.erase(AConnection);
+  if (Peer) Peer->Close();
+}
+
+// Ends the session of AConnection, if any. The partner learns of it by message 6: a technician
+// with ATechnicianText, a host with an empty payload.
+void TRelayRegistry::UnpairLocked(TConnection& AConnection, std::string_view ATechnicianText) {
+  if (!AConnection.Partner) return;
+  const std::uint64_t PartnerId = AConnection.Partner;
+  AConnection.Partner = 0;
+  TConnection* Partner = FindLocked(PartnerId);
+  if (!Partner) return;
+  Partner->Partner = 0;
+  SendLocked(PartnerId, cmdSessionEnded,
+             Partner->Role == TRole::rlTechnician ? ATechnicianText : std::string_view());
+}
+
+std::shared_ptr<TRelayPeer> TRelayRegistry::ForwardLocked(TConnection& AFrom,
+                                                          std::string&& AMessage) {
+  const TConnection* Partner = FindLocked(AFrom.Partner);
+  auto Peer = Partner ? Partner->Peer.lock() : nullptr;
+  if (Peer) Peer->Send(std::move(AMessage));
+  return Peer;
+}
+
+TRelayRegistry::TConnection* TRelayRegistry::FindLocked(std::uint64_t AConnection) {
+  if (FDetached) return nullptr;
+  const auto Found = FConnections.find(AConnection);
+  return Found == FConnections.end() ? nullptr : &Found->second;
+}
+
+}  // namespace halvora::relay
