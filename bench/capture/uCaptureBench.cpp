@@ -1,0 +1,124 @@
+// Medians: run with --benchmark_repetitions=10 --benchmark_report_aggregates_only=true.
+#include <benchmark/benchmark.h>
+#include <turbojpeg.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "capture/uScreenCapture.h"
+#include "capture/x11/uX11Grabber.h"
+#include "capture/x11/uX11Monitors.h"
+#include "uCaptureTestSupport.h"
+
+namespace halvora {
+namespace {
+
+constexpr int cWidth = 1920;
+constexpr int cHeight = 1080;
+constexpr TRect cArea{0, 0, cWidth, cHeight};
+
+const test::TTestScreen& Screen() {
+  static const test::TTestScreen Screen(cWidth, cHeight);
+  return Screen;
+}
+
+// Lends a buffer that holds a copy of the test screen and never changes by itself, so a
+// capture measures the comparison and encoding alone.
+class TStillGrabber : public IScreenGrabber {
+ public:
+  TGrabBuffer Alloc(int, int) override {
+    FBuffer = Screen().Pixels();
+    return {FBuffer.data(), static_cast<std::size_t>(cWidth) * 4};
+  }
+  void Free() override {}
+  void Grab(TPoint) override {}
+  std::uint8_t* Pixel(int AX, int AY) { return &FBuffer[(AY * cWidth + AX) * 4]; }
+
+ private:
+  std::vector<std::uint8_t> FBuffer;
+};
+
+struct TStillCapturer {
+  TStillCapturer() : Capturer(std::unique_ptr<IScreenGrabber>(Grabber)) {
+    Capturer.CaptureChanges(cArea, 0, Payload);
+  }
+  TStillGrabber* Grabber = new TStillGrabber;
+  TScreenCapturer Capturer;
+  TIdBytes Payload;
+};
+
+void BM_MemcmpWholeFrame(benchmark::State& AState) {
+  const std::vector<std::uint8_t> A = Screen().Pixels(), B = Screen().Pixels();
+  for (auto _ : AState) benchmark::DoNotOptimize(std::memcmp(A.data(), B.data(), A.size()));
+}
+BENCHMARK(BM_MemcmpWholeFrame)->Unit(benchmark::kMicrosecond);
+
+void BM_UnchangedFrame(benchmark::State& AState) {
+  TStillCapturer Still;
+  for (auto _ : AState)
+    if (Still.Capturer.CaptureChanges(cArea, 0, Still.Payload)) AState.SkipWithError("changed");
+}
+BENCHMARK(BM_UnchangedFrame)->Unit(benchmark::kMicrosecond);
+
+void BM_ThreeBlocksChanged(benchmark::State& AState) {
+  TStillCapturer Still;
+  for (auto _ : AState) {
+    for (auto [X, Y] : {std::pair{200, 150}, std::pair{900, 500}, std::pair{1700, 1000}})
+      Still.Grabber->Pixel(X, Y)[1] ^= 0x55;
+    if (!Still.Capturer.CaptureChanges(cArea, 0, Still.Payload)) AState.SkipWithError("no frame");
+  }
+}
+BENCHMARK(BM_ThreeBlocksChanged)->Unit(benchmark::kMicrosecond);
+
+// Moving the area by one pixel and back forces a full frame every time.
+void BM_FullFrameQuality60(benchmark::State& AState) {
+  TStillCapturer Still;
+  int Shift = 0;
+  for (auto _ : AState) {
+    Shift ^= 1;
+    Still.Capturer.CaptureChanges({Shift, 0, Shift + cWidth, cHeight}, 0, Still.Payload);
+  }
+  AState.counters["bytes"] = static_cast<double>(Still.Payload.size());
+}
+BENCHMARK(BM_FullFrameQuality60)->Unit(benchmark::kMillisecond);
+
+void BM_TjCompress2Alone(benchmark::State& AState) {
+  tjhandle Handle = tjInitCompress();
+  unsigned char* Jpeg = nullptr;
+  unsigned long Size = 0;
+  for (auto _ : AState) {
+    tjCompress2(Handle, Screen().Pixels().data(), cWidth, cWidth * 4, cHeight, TJPF_BGRX, &Jpeg,
+                &Size, TJSAMP_420, 60, 0);
+    benchmark::DoNotOptimize(Jpeg);
+  }
+  AState.counters["bytes"] = static_cast<double>(Size);
+  tjFree(Jpeg);
+  tjDestroy(Handle);
+}
+BENCHMARK(BM_TjCompress2Alone)->Unit(benchmark::kMillisecond);
+
+// Grab and compare of the primary monitor on the X server in DISPLAY (a still screen).
+void BM_X11GrabAndCompare(benchmark::State& AState) {
+  const TMonitorLayout Layout = GetMonitorLayout(*NewX11MonitorSource(""));
+  TScreenCapturer Capturer(NewX11ScreenGrabber("", Layout.Origin));
+  TIdBytes Payload;
+  Capturer.CaptureChanges(Layout.Rects[0], 0, Payload);
+  for (auto _ : AState)
+    benchmark::DoNotOptimize(Capturer.CaptureChanges(Layout.Rects[0], 0, Payload));
+  AState.SetLabel(std::to_string(Layout.Rects[0].Right) + "x" +
+                  std::to_string(Layout.Rects[0].Bottom));
+}
+
+}  // namespace
+}  // namespace halvora
+
+int main(int argc, char** argv) {
+  if (std::getenv("DISPLAY"))
+    benchmark::RegisterBenchmark("BM_X11GrabAndCompare", halvora::BM_X11GrabAndCompare)
+        ->Unit(benchmark::kMicrosecond);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+}

@@ -1,0 +1,150 @@
+#include "capture/uScreenCapture.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace halvora {
+
+namespace {
+
+constexpr int cBlock = 64;
+constexpr std::size_t cHeaderBytes = 7;
+constexpr std::size_t cTileHeaderBytes = 12;
+constexpr int cDefaultQuality = 60;
+
+void PutU16(std::uint8_t* ATo, std::uint32_t AValue) {
+  ATo[0] = static_cast<std::uint8_t>(AValue);
+  ATo[1] = static_cast<std::uint8_t>(AValue >> 8);
+}
+
+void PutU32(std::uint8_t* ATo, std::uint32_t AValue) {
+  PutU16(ATo, AValue);
+  PutU16(ATo + 2, AValue >> 16);
+}
+
+}  // namespace
+
+TScreenCapturer::TScreenCapturer(std::unique_ptr<IScreenGrabber> AGrabber)
+    : FGrabber(std::move(AGrabber)) {}
+
+TScreenCapturer::~TScreenCapturer() {
+  FreeBuffers();
+}
+
+bool TScreenCapturer::CaptureChanges(const TRect& AArea, std::uint8_t AMonitor,
+                                     TIdBytes& APayload) {
+  APayload.clear();
+  const int Width = AArea.Right - AArea.Left;
+  const int Height = AArea.Bottom - AArea.Top;
+  if (Width <= 0 || Height <= 0) return false;
+  if (Width != FWidth || Height != FHeight) AllocBuffers(Width, Height);
+  const TPoint Origin{AArea.Left, AArea.Top};
+  if (Origin != FOrigin) {
+    FOrigin = Origin;
+    FForceFull = true;
+  }
+  FGrabber->Grab(FOrigin);
+
+  std::vector<TRect> Rects;
+  FindChangedRects(Rects);
+  if (Rects.empty()) return false;
+
+  APayload.resize(cHeaderBytes);
+  APayload[0] = AMonitor;
+  PutU16(&APayload[1], static_cast<std::uint32_t>(FWidth));
+  PutU16(&APayload[3], static_cast<std::uint32_t>(FHeight));
+  PutU16(&APayload[5], static_cast<std::uint32_t>(Rects.size()));
+  for (const TRect& Rect : Rects) WriteTile(Rect, APayload);
+  const std::size_t RowBytes = static_cast<std::size_t>(FWidth) * 4;
+  if (FPitch == RowBytes)
+    std::memcpy(FPrev.get(), FBits, RowBytes * FHeight);
+  else
+    for (int Y = 0; Y < FHeight; ++Y) std::memcpy(FPrev.get() + Y * RowBytes, Row(Y), RowBytes);
+  FForceFull = false;
+  return true;
+}
+
+void TScreenCapturer::AllocBuffers(int AWidth, int AHeight) {
+  FreeBuffers();
+  const TGrabBuffer Buffer = FGrabber->Alloc(AWidth, AHeight);
+  if (!Buffer.Bits) throw EScreenCapture("Falha ao criar o buffer de captura de tela");
+  FBits = Buffer.Bits;
+  FPitch = Buffer.Pitch;
+  // Left undefined: the forced frame that follows never reads it.
+  FPrev.reset(new std::uint8_t[static_cast<std::size_t>(AWidth) * AHeight * 4]);
+  FWidth = AWidth;
+  FHeight = AHeight;
+  FForceFull = true;
+}
+
+void TScreenCapturer::FreeBuffers() {
+  FGrabber->Free();
+  FBits = nullptr;
+  FPitch = 0;
+  FPrev.reset();
+  FWidth = 0;
+  FHeight = 0;
+}
+
+void TScreenCapturer::FindChangedRects(std::vector<TRect>& AList) {
+  const int Cols = (FWidth + cBlock - 1) / cBlock;
+  FChanged.assign(Cols, FForceFull ? 1 : 0);
+  for (int Y0 = 0; Y0 < FHeight; Y0 += cBlock) {
+    const int Y1 = std::min(Y0 + cBlock, FHeight);
+    if (!FForceFull) MarkBlockRow(Y0, Y1);
+    for (int C0 = 0; C0 < Cols;) {
+      if (!FChanged[C0]) {
+        ++C0;
+        continue;
+      }
+      int C1 = C0 + 1;
+      while (C1 < Cols && FChanged[C1]) ++C1;
+      const TRect Run{C0 * cBlock, Y0, std::min(C1 * cBlock, FWidth), Y1};
+      // Join the run to the rectangle of the same extent that ends right above it.
+      auto Above = std::find_if(AList.rbegin(), AList.rend(), [&](const TRect& ARect) {
+        return ARect.Left == Run.Left && ARect.Right == Run.Right && ARect.Bottom == Run.Top;
+      });
+      if (Above != AList.rend())
+        Above->Bottom = Run.Bottom;
+      else
+        AList.push_back(Run);
+      C0 = C1;
+    }
+  }
+}
+
+// Sets the flag of each block of pixel rows AY0 to AY1 − 1 that differs from the last sent
+// image. Whole rows are compared first: while they are equal, so is every block in them, and
+// once one differs the blocks are compared from that row on, each up to its first
+// difference. An unchanged screen thus costs one pass over the image.
+void TScreenCapturer::MarkBlockRow(int AY0, int AY1) {
+  const std::size_t RowBytes = static_cast<std::size_t>(FWidth) * 4;
+  int First = AY0;
+  while (First < AY1 && std::memcmp(Row(First), PrevRow(First), RowBytes) == 0) ++First;
+  for (std::size_t C = 0; C < FChanged.size(); ++C) {
+    const std::size_t X0 = C * cBlock * 4;
+    const std::size_t Bytes = std::min<std::size_t>(RowBytes - X0, cBlock * 4);
+    bool Changed = false;
+    for (int Y = First; Y < AY1 && !Changed; ++Y)
+      Changed = std::memcmp(Row(Y) + X0, PrevRow(Y) + X0, Bytes) != 0;
+    FChanged[C] = Changed;
+  }
+}
+
+void TScreenCapturer::WriteTile(const TRect& ARect, TIdBytes& AStream) {
+  const int Quality = FQuality > 0 ? FQuality : cDefaultQuality;
+  const int Width = ARect.Right - ARect.Left;
+  const int Height = ARect.Bottom - ARect.Top;
+  const std::span<const std::uint8_t> Jpeg = FEncoder.Encode(
+      Row(ARect.Top) + static_cast<std::size_t>(ARect.Left) * 4, FPitch, Width, Height, Quality);
+  const std::size_t At = AStream.size();
+  AStream.resize(At + cTileHeaderBytes);
+  PutU16(&AStream[At], static_cast<std::uint32_t>(ARect.Left));
+  PutU16(&AStream[At + 2], static_cast<std::uint32_t>(ARect.Top));
+  PutU16(&AStream[At + 4], static_cast<std::uint32_t>(Width));
+  PutU16(&AStream[At + 6], static_cast<std::uint32_t>(Height));
+  PutU32(&AStream[At + 8], static_cast<std::uint32_t>(Jpeg.size()));
+  AStream.insert(AStream.end(), Jpeg.begin(), Jpeg.end());
+}
+
+}  // namespace halvora

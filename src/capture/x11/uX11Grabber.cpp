@@ -1,0 +1,221 @@
+#include "capture/x11/uX11Grabber.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xfixes.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "capture/x11/uX11Connection.h"
+
+namespace halvora {
+
+namespace {
+
+class TX11ScreenGrabber : public IScreenGrabber {
+ public:
+  TX11ScreenGrabber(const std::string& ADisplayName, TPoint AVirtualOrigin, bool AAllowShm);
+  ~TX11ScreenGrabber() override;
+
+  TGrabBuffer Alloc(int AWidth, int AHeight) override;
+  void Free() override;
+  void Grab(TPoint AOrigin) override;
+
+ private:
+  bool AllocShm(int AWidth, int AHeight);
+  void CopyArea(int ARootX, int ARootY, int AWidth, int AHeight, int AToX, int AToY);
+  void DrawPointer(int ARootX, int ARootY);
+
+  TX11Connection FConnection;
+  Display* FDisplay;
+  Window FRoot;
+  Visual* FVisual;
+  int FDepth;
+  TPoint FVirtualOrigin;
+  bool FAllowShm;
+  bool FHasXFixes = false;
+  int FWidth = 0;
+  int FHeight = 0;
+  std::size_t FPitch = 0;
+  std::uint8_t* FBits = nullptr;
+  XImage* FShmImage = nullptr;
+  XShmSegmentInfo FShm{};
+  std::unique_ptr<std::uint8_t[]> FPlain;  // the buffer when no shared memory is used
+};
+
+// True when the pixels of the default visual are 32-bit blue, green, red, unused in memory.
+bool HasBgrxPixels(Display* ADisplay, const Visual* AVisual, int ADepth) {
+  if (AVisual->c_class != TrueColor || (ADepth != 24 && ADepth != 32) ||
+      AVisual->red_mask != 0xFF0000 || AVisual->green_mask != 0xFF00 ||
+      AVisual->blue_mask != 0xFF || ImageByteOrder(ADisplay) != LSBFirst)
+    return false;
+  int Count = 0;
+  XPixmapFormatValues* Formats = XListPixmapFormats(ADisplay, &Count);
+  bool Found = false;
+  for (int I = 0; I < Count; ++I)
+    Found = Found || (Formats[I].depth == ADepth && Formats[I].bits_per_pixel == 32);
+  XFree(Formats);
+  return Found;
+}
+
+// Lays the premultiplied ARGB pixel AArgb over the BGRX pixel at APixel.
+void Blend(std::uint8_t* APixel, std::uint32_t AArgb) {
+  const std::uint32_t Keep = 255 - (AArgb >> 24);
+  for (int I = 0; I < 3; ++I) {
+    const std::uint32_t Over = (AArgb >> (8 * I)) & 0xFF;
+    APixel[I] = static_cast<std::uint8_t>(
+        std::min<std::uint32_t>(255, Over + (APixel[I] * Keep + 127) / 255));
+  }
+}
+
+TX11ScreenGrabber::TX11ScreenGrabber(const std::string& ADisplayName, TPoint AVirtualOrigin,
+                                     bool AAllowShm)
+    : FConnection(ADisplayName),
+      FDisplay(FConnection.Handle()),
+      FRoot(DefaultRootWindow(FDisplay)),
+      FVisual(DefaultVisual(FDisplay, DefaultScreen(FDisplay))),
+      FDepth(DefaultDepth(FDisplay, DefaultScreen(FDisplay))),
+      FVirtualOrigin(AVirtualOrigin),
+      FAllowShm(AAllowShm) {
+  if (!HasBgrxPixels(FDisplay, FVisual, FDepth))
+    throw EScreenCapture(
+        "Formato de tela não suportado: a captura exige cores TrueColor de 24 ou 32 bits");
+  int Event = 0, Error = 0, Major = 0, Minor = 0;
+  FHasXFixes = XFixesQueryExtension(FDisplay, &Event, &Error) &&
+               XFixesQueryVersion(FDisplay, &Major, &Minor) && Major >= 1;
+}
+
+TX11ScreenGrabber::~TX11ScreenGrabber() {
+  Free();
+}
+
+TGrabBuffer TX11ScreenGrabber::Alloc(int AWidth, int AHeight) {
+  Free();
+  if (!AllocShm(AWidth, AHeight)) {
+    FPitch = static_cast<std::size_t>(AWidth) * 4;
+    FPlain.reset(new (std::nothrow) std::uint8_t[FPitch * AHeight]());
+    if (!FPlain) return {};
+    FBits = FPlain.get();
+  }
+  FWidth = AWidth;
+  FHeight = AHeight;
+  return {FBits, FPitch};
+}
+
+bool TX11ScreenGrabber::AllocShm(int AWidth, int AHeight) {
+  if (!FAllowShm || !XShmQueryExtension(FDisplay)) return false;
+  XImage* Image =
+      XShmCreateImage(FDisplay, FVisual, FDepth, ZPixmap, nullptr, &FShm, AWidth, AHeight);
+  if (!Image) return false;
+  FShm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(Image->bytes_per_line) * AHeight,
+                      IPC_CREAT | 0600);
+  void* Address = FShm.shmid < 0 ? reinterpret_cast<void*>(-1) : shmat(FShm.shmid, nullptr, 0);
+  bool Attached = false;
+  if (Address != reinterpret_cast<void*>(-1)) {
+    FShm.shmaddr = Image->data = static_cast<char*>(Address);
+    FShm.readOnly = False;
+    FConnection.Sync();
+    Attached = XShmAttach(FDisplay, &FShm) && FConnection.Sync();
+  }
+  // Marked for removal at once, the segment goes when both sides have let go of it, even if
+  // this process dies.
+  if (FShm.shmid >= 0) shmctl(FShm.shmid, IPC_RMID, nullptr);
+  if (!Attached) {
+    if (Address != reinterpret_cast<void*>(-1)) shmdt(Address);
+    Image->data = nullptr;
+    XDestroyImage(Image);
+    FShm = {};
+    return false;
+  }
+  FShmImage = Image;
+  FBits = reinterpret_cast<std::uint8_t*>(Image->data);
+  FPitch = static_cast<std::size_t>(Image->bytes_per_line);
+  return true;
+}
+
+void TX11ScreenGrabber::Free() {
+  if (FShmImage) {
+    XShmDetach(FDisplay, &FShm);
+    FConnection.Sync();
+    shmdt(FShm.shmaddr);
+    FShmImage->data = nullptr;
+    XDestroyImage(FShmImage);
+    FShmImage = nullptr;
+    FShm = {};
+  }
+  FPlain.reset();
+  FBits = nullptr;
+  FPitch = 0;
+  FWidth = 0;
+  FHeight = 0;
+}
+
+void TX11ScreenGrabber::Grab(TPoint AOrigin) {
+  if (!FBits) return;
+  const int X = AOrigin.X + FVirtualOrigin.X;
+  const int Y = AOrigin.Y + FVirtualOrigin.Y;
+  Window Root = 0;
+  int RootX = 0, RootY = 0;
+  unsigned RootWidth = 0, RootHeight = 0, Border = 0, Depth = 0;
+  if (!XGetGeometry(FDisplay, FRoot, &Root, &RootX, &RootY, &RootWidth, &RootHeight, &Border,
+                    &Depth))
+    return;
+  // Only the part on the root window is copied; the rest of the buffer keeps its pixels.
+  const int X0 = std::max(X, 0);
+  const int Y0 = std::max(Y, 0);
+  const int X1 = std::min(X + FWidth, static_cast<int>(RootWidth));
+  const int Y1 = std::min(Y + FHeight, static_cast<int>(RootHeight));
+  if (X0 < X1 && Y0 < Y1) {
+    if (FShmImage && X0 == X && Y0 == Y && X1 == X + FWidth && Y1 == Y + FHeight)
+      XShmGetImage(FDisplay, FRoot, FShmImage, X, Y, AllPlanes);
+    else
+      CopyArea(X0, Y0, X1 - X0, Y1 - Y0, X0 - X, Y0 - Y);
+  }
+  DrawPointer(X, Y);
+}
+
+void TX11ScreenGrabber::CopyArea(int ARootX, int ARootY, int AWidth, int AHeight, int AToX,
+                                 int AToY) {
+  XImage* Image = XGetImage(FDisplay, FRoot, ARootX, ARootY, static_cast<unsigned>(AWidth),
+                            static_cast<unsigned>(AHeight), AllPlanes, ZPixmap);
+  if (!Image) return;
+  if (Image->bits_per_pixel == 32)
+    for (int Y = 0; Y < AHeight; ++Y)
+      std::memcpy(FBits + (AToY + Y) * FPitch + static_cast<std::size_t>(AToX) * 4,
+                  Image->data + static_cast<std::size_t>(Y) * Image->bytes_per_line,
+                  static_cast<std::size_t>(AWidth) * 4);
+  XDestroyImage(Image);
+}
+
+// The area's top-left corner is at (ARootX, ARootY) on the root window.
+void TX11ScreenGrabber::DrawPointer(int ARootX, int ARootY) {
+  if (!FHasXFixes) return;
+  XFixesCursorImage* Cursor = XFixesGetCursorImage(FDisplay);
+  if (!Cursor) return;
+  const int Left = Cursor->x - Cursor->xhot - ARootX;
+  const int Top = Cursor->y - Cursor->yhot - ARootY;
+  for (int CY = std::max(0, -Top); CY < Cursor->height && Top + CY < FHeight; ++CY)
+    for (int CX = std::max(0, -Left); CX < Cursor->width && Left + CX < FWidth; ++CX) {
+      // One pixel per unsigned long, ARGB in its low 32 bits; transparent ones are skipped,
+      // so an all-transparent (hidden) pointer draws nothing.
+      const auto Argb = static_cast<std::uint32_t>(Cursor->pixels[CY * Cursor->width + CX]);
+      if (Argb >> 24)
+        Blend(FBits + (Top + CY) * FPitch + static_cast<std::size_t>(Left + CX) * 4, Argb);
+    }
+  XFree(Cursor);
+}
+
+}  // namespace
+
+std::unique_ptr<IScreenGrabber> NewX11ScreenGrabber(const std::string& ADisplayName,
+                                                    TPoint AVirtualOrigin, bool AAllowShm) {
+  return std::make_unique<TX11ScreenGrabber>(ADisplayName, AVirtualOrigin, AAllowShm);
+}
+
+}  // namespace halvora

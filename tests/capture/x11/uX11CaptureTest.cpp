@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrender.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/uScreenCapture.h"
+#include "capture/x11/uX11Connection.h"
+#include "capture/x11/uX11Grabber.h"
+#include "capture/x11/uX11Monitors.h"
+#include "support/linux/uXvfb.h"
+#include "uCaptureTestSupport.h"
+
+namespace halvora {
+namespace {
+
+using test::TChildProcess;
+using test::TXvfb;
+
+const char* const cXrandr = "/usr/bin/xrandr";
+
+// Three monitors on a 1600 × 600 root, the primary in the middle, each painted in its own
+// colour with a white 20 × 20 mark at (30, 40) of the monitor.
+struct TMonitor {
+  TRect Root;
+  unsigned long Colour;  // 0xRRGGBB
+};
+const TMonitor cLeft{{0, 0, 640, 480}, 0x2060A0};
+const TMonitor cPrimary{{640, 0, 1280, 600}, 0xC03020};
+const TMonitor cRight{{1280, 100, 1600, 340}, 0x30A050};
+const TMonitor cInOrder[] = {cPrimary, cLeft, cRight};
+constexpr TPoint cOrigin{640, 0};  // the primary's top-left corner on the root
+constexpr unsigned long cWhite = 0xFFFFFF;
+constexpr unsigned long cMagenta = 0xFF00FF;
+
+TRect Virtual(const TRect& ARoot) {
+  return {ARoot.Left - cOrigin.X, ARoot.Top - cOrigin.Y, ARoot.Right - cOrigin.X,
+          ARoot.Bottom - cOrigin.Y};
+}
+
+unsigned long At(const TGrabBuffer& ABuffer, int AX, int AY) {
+  const std::uint8_t* P = ABuffer.Bits + AY * ABuffer.Pitch + AX * 4;
+  return static_cast<unsigned long>(P[2]) << 16 | P[1] << 8 | P[0];
+}
+
+// The bounding box of the pixels of colour AColour and how many there are.
+std::pair<TRect, int> Find(const TGrabBuffer& ABuffer, int AWidth, int AHeight,
+                           unsigned long AColour) {
+  TRect Box{AWidth, AHeight, 0, 0};
+  int Count = 0;
+  for (int Y = 0; Y < AHeight; ++Y)
+    for (int X = 0; X < AWidth; ++X)
+      if (At(ABuffer, X, Y) == AColour) {
+        Box = {std::min(Box.Left, X), std::min(Box.Top, Y), std::max(Box.Right, X + 1),
+               std::max(Box.Bottom, Y + 1)};
+        ++Count;
+      }
+  return {Box, Count};
+}
+
+// How many System V shared-memory segments this process has mapped, and how many of them
+// are already marked for removal.
+std::pair<int, int> SharedSegments() {
+  std::ifstream Maps("/proc/self/maps");
+  std::pair<int, int> Count;
+  for (std::string Line; std::getline(Maps, Line);)
+    if (Line.find("/SYSV") != std::string::npos) {
+      ++Count.first;
+      Count.second += Line.find("(deleted)") != std::string::npos;
+    }
+  return Count;
+}
+
+class X11CaptureTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (access(cXrandr, X_OK) != 0) return;
+    FServer = std::make_unique<TXvfb>("1600x600x24");
+    Xrandr({"--setmonitor", "Left", "640/169x480/127+0+0", "none"});
+    // The primary takes the server's one output, which would otherwise be a monitor too.
+    Xrandr({"--setmonitor", "*Primary", "640/169x600/159+640+0", "screen"});
+    Xrandr({"--setmonitor", "Right", "320/85x240/64+1280+100", "none"});
+  }
+  static void TearDownTestSuite() { FServer.reset(); }
+  static void Xrandr(const std::vector<std::string>& AArgs) {
+    TChildProcess Program(cXrandr, AArgs, {"DISPLAY=" + FServer->Display()});
+    ASSERT_EQ(Program.Wait(std::chrono::seconds(10)), 0);
+  }
+
+  void SetUp() override {
+    if (!FServer) GTEST_SKIP() << "xrandr is missing";
+    FDisplay = XOpenDisplay(FServer->Display().c_str());
+    ASSERT_NE(FDisplay, nullptr);
+    FRoot = DefaultRootWindow(FDisplay);
+    Fill({0, 0, 1600, 600}, 0);
+    for (const TMonitor& Monitor : cInOrder) {
+      Fill(Monitor.Root, Monitor.Colour);
+      Fill({Monitor.Root.Left + 30, Monitor.Root.Top + 40, Monitor.Root.Left + 50,
+            Monitor.Root.Top + 60},
+           cWhite);
+    }
+    MovePointer(1590, 590);  // on the root, off every monitor
+  }
+  void TearDown() override {
+    if (FDisplay) XCloseDisplay(FDisplay);
+  }
+
+  void Fill(const TRect& ARoot, unsigned long AColour) {
+    GC Gc = DefaultGC(FDisplay, DefaultScreen(FDisplay));
+    XSetForeground(FDisplay, Gc, AColour);
+    XFillRectangle(FDisplay, FRoot, Gc, ARoot.Left, ARoot.Top,
+                   static_cast<unsigned>(ARoot.Right - ARoot.Left),
+                   static_cast<unsigned>(ARoot.Bottom - ARoot.Top));
+    XSync(FDisplay, False);
+  }
+  void MovePointer(int AX, int AY) {
+    XWarpPointer(FDisplay, None, FRoot, 0, 0, 0, 0, AX, AY);
+    XSync(FDisplay, False);
+  }
+
+  static inline std::unique_ptr<TXvfb> FServer;
+  Display* FDisplay = nullptr;
+  Window FRoot = 0;
+};
+
+TEST_F(X11CaptureTest, ListsTheRandrMonitorsPrimaryFirst) {
+  const TMonitorLayout Layout = GetMonitorLayout(*NewX11MonitorSource(FServer->Display()));
+  EXPECT_EQ(Layout.Rects,
+            (std::vector<TRect>{{0, 0, 640, 600}, {-640, 0, 0, 480}, {640, 100, 960, 340}}));
+  EXPECT_EQ(Layout.Origin, cOrigin);
+}
+
+class X11GrabberTest : public X11CaptureTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(X11GrabberTest, CopiesEachMonitorAndClipsToTheRoot) {
+  for (const TMonitor& Monitor : cInOrder) {
+    const TRect Area = Virtual(Monitor.Root);
+    const int Width = Area.Right - Area.Left, Height = Area.Bottom - Area.Top;
+    const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin, GetParam());
+    const TGrabBuffer Buffer = Grabber->Alloc(Width, Height);
+    ASSERT_NE(Buffer.Bits, nullptr);
+    const int Segments = GetParam() ? 1 : 0;
+    EXPECT_EQ(SharedSegments(), std::make_pair(Segments, Segments));
+    Grabber->Grab({Area.Left, Area.Top});
+    EXPECT_EQ(At(Buffer, 0, 0), Monitor.Colour);
+    EXPECT_EQ(At(Buffer, 29, 39), Monitor.Colour);
+    EXPECT_EQ(Find(Buffer, Width, Height, cWhite), std::make_pair(TRect{30, 40, 50, 60}, 400));
+    EXPECT_EQ(At(Buffer, Width - 1, Height - 1), Monitor.Colour);
+  }
+  // An area reaching 50 pixels beyond the root's top-left corner.
+  const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin, GetParam());
+  const TGrabBuffer Buffer = Grabber->Alloc(100, 100);
+  Grabber->Grab({-cOrigin.X - 50, -50});
+  EXPECT_EQ(At(Buffer, 60, 60), cLeft.Colour);
+  EXPECT_EQ(At(Buffer, 10, 10), 0u);
+  EXPECT_EQ(At(Buffer, 60, 10), 0u);
+  EXPECT_EQ(At(Buffer, 10, 60), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedMemory, X11GrabberTest, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& AInfo) {
+                           return AInfo.param ? "Shm" : "GetImage";
+                         });
+
+// A 16 × 16 pointer with its hot spot at (5, 7): opaque magenta in its upper half,
+// half-transparent white (premultiplied) in its lower half.
+Cursor MakePointer(Display* ADisplay, Window ARoot) {
+  std::vector<std::uint32_t> Argb(16 * 16);
+  for (std::size_t I = 0; I < Argb.size(); ++I) Argb[I] = I < 128 ? 0xFFFF00FF : 0x80808080;
+  Pixmap Pixels = XCreatePixmap(ADisplay, ARoot, 16, 16, 32);
+  XImage* Image = XCreateImage(ADisplay, DefaultVisual(ADisplay, DefaultScreen(ADisplay)), 32,
+                               ZPixmap, 0, reinterpret_cast<char*>(Argb.data()), 16, 16, 32, 0);
+  GC Gc = XCreateGC(ADisplay, Pixels, 0, nullptr);
+  XPutImage(ADisplay, Pixels, Gc, Image, 0, 0, 0, 0, 16, 16);
+  Image->data = nullptr;  // the vector's
+  XDestroyImage(Image);
+  Picture Source = XRenderCreatePicture(
+      ADisplay, Pixels, XRenderFindStandardFormat(ADisplay, PictStandardARGB32), 0, nullptr);
+  Cursor Pointer = XRenderCreateCursor(ADisplay, Source, 5, 7);
+  XRenderFreePicture(ADisplay, Source);
+  XFreeGC(ADisplay, Gc);
+  XFreePixmap(ADisplay, Pixels);
+  return Pointer;
+}
+
+TEST_F(X11CaptureTest, PointerIsBlendedInAtItsHotSpot) {
+  XSetWindowAttributes Attributes{};
+  Attributes.override_redirect = True;
+  Attributes.cursor = MakePointer(FDisplay, FRoot);
+  Window Cover = XCreateWindow(FDisplay, FRoot, 0, 0, 1600, 600, 0, 0, InputOnly, CopyFromParent,
+                               CWOverrideRedirect | CWCursor, &Attributes);
+  XMapWindow(FDisplay, Cover);
+  // The pointer covers (1278, 193) to (1294, 209) on the root, across two monitors.
+  MovePointer(1283, 200);
+
+  struct TCase {
+    TRect Root;
+    std::pair<TRect, int> Opaque;  // where the magenta half lands in the monitor's buffer
+  };
+  for (const TCase& Case : {TCase{cRight.Root, {{0, 93, 14, 101}, 14 * 8}},
+                            TCase{cPrimary.Root, {{638, 193, 640, 201}, 2 * 8}},
+                            TCase{cLeft.Root, {{640, 480, 0, 0}, 0}}}) {
+    const TRect Area = Virtual(Case.Root);
+    const int Width = Area.Right - Area.Left, Height = Area.Bottom - Area.Top;
+    const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin);
+    const TGrabBuffer Buffer = Grabber->Alloc(Width, Height);
+    Grabber->Grab({Area.Left, Area.Top});
+    EXPECT_EQ(Find(Buffer, Width, Height, cMagenta), Case.Opaque);
+  }
+  // Half-transparent white over the right monitor's colour, and the colour beside it.
+  const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin);
+  const TGrabBuffer Buffer = Grabber->Alloc(320, 240);
+  Grabber->Grab({Virtual(cRight.Root).Left, Virtual(cRight.Root).Top});
+  for (int C = 0; C < 3; ++C)
+    EXPECT_NEAR(At(Buffer, 3, 105) >> (8 * C) & 0xFF,
+                128 + (cRight.Colour >> (8 * C) & 0xFF) * 127 / 255, 1);
+  EXPECT_EQ(At(Buffer, 14, 105), cRight.Colour);
+  EXPECT_EQ(At(Buffer, 3, 109), cRight.Colour);
+}
+
+TEST_F(X11CaptureTest, CapturerSendsEachMonitorThenWhatChanged) {
+  const TMonitorLayout Layout = GetMonitorLayout(*NewX11MonitorSource(FServer->Display()));
+  ASSERT_EQ(Layout.Rects.size(), 3u);
+  for (std::uint8_t Index = 0; Index < 3; ++Index) {
+    const TRect& Area = Layout.Rects[Index];
+    const TRect& Root = cInOrder[Index].Root;
+    TScreenCapturer Capturer(NewX11ScreenGrabber(FServer->Display(), Layout.Origin));
+    TIdBytes Payload;
+    ASSERT_TRUE(Capturer.CaptureChanges(Area, Index, Payload));
+    const test::TDecodedFrame Frame = test::DecodeFrame(Payload);
+    ASSERT_EQ(Frame.Rects(),
+              (std::vector<TRect>{{0, 0, Root.Right - Root.Left, Root.Bottom - Root.Top}}));
+    EXPECT_EQ(Frame.Monitor, Index);
+    const TGrabBuffer Decoded{const_cast<std::uint8_t*>(Frame.Tiles[0].Bgrx.data()),
+                              static_cast<std::size_t>(Frame.Width) * 4};
+    for (auto [X, Y, Colour] :
+         {std::tuple{8, 8, cInOrder[Index].Colour}, std::tuple{40, 50, cWhite},
+          std::tuple{Frame.Width - 8, Frame.Height - 8, cInOrder[Index].Colour}})
+      for (int C = 0; C < 3; ++C)
+        EXPECT_NEAR(At(Decoded, X, Y) >> (8 * C) & 0xFF, Colour >> (8 * C) & 0xFF, 12)
+            << "monitor " << int(Index) << " at " << X << "," << Y;
+
+    EXPECT_FALSE(Capturer.CaptureChanges(Area, Index, Payload));
+    Fill({Root.Left + 100, Root.Top + 70, Root.Left + 104, Root.Top + 74}, cWhite);
+    ASSERT_TRUE(Capturer.CaptureChanges(Area, Index, Payload));
+    EXPECT_EQ(test::DecodeFrame(Payload).Rects(), (std::vector<TRect>{{64, 64, 128, 128}}));
+  }
+}
+
+TEST_F(X11CaptureTest, FailedRequestIsRecordedNotFatal) {
+  TX11Connection Connection(FServer->Display());
+  XMapWindow(Connection.Handle(), 0x3FFFFF);  // no such window
+  EXPECT_FALSE(Connection.Sync());
+  EXPECT_TRUE(Connection.Sync());
+}
+
+TEST_F(X11CaptureTest, RefusesScreensWithoutBgrxPixels) {
+  for (const char* Screen : {"640x480x16", "640x480x8"}) {
+    TXvfb Other(Screen);
+    try {
+      NewX11ScreenGrabber(Other.Display(), {0, 0});
+      ADD_FAILURE() << Screen << " accepted";
+    } catch (const EScreenCapture& AError) {
+      EXPECT_STREQ(
+          AError.what(),
+          "Formato de tela não suportado: a captura exige cores TrueColor de 24 ou 32 bits");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace halvora
