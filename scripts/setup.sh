@@ -8,7 +8,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-dejavu-core
   libturbojpeg0-dev libpng-dev libsqlite3-dev nlohmann-json3-dev libcurl4-openssl-dev
-  xvfb xauth x11-utils trayer
+  libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxinerama-dev libxrender-dev
+  xvfb xauth x11-utils x11-xserver-utils trayer
 )
 
 missing=()

@@ -13,6 +13,10 @@
 #include "ui/qt/uMainWindow.h"
 #include "ui/qt/uQtMainLoop.h"
 
+#ifdef HALVORA_TEST_SEAM
+#include "e2e/uHostSeam.h"
+#endif
+
 namespace halvora {
 namespace {
 
@@ -60,10 +64,16 @@ class TModes final : public IEntryModes {
     Env.Services.Installer = std::make_shared<TInstaller>();
     Env.View = &View;
     Env.Dialogs = &View;
+#ifdef HALVORA_TEST_SEAM
+    test::THostSeam Seam(Env);  // the end-to-end test host only
+#endif
     int Code = 0;
     {
       TfrmMain Controller(std::move(Env));
       View.Attach(Controller);
+#ifdef HALVORA_TEST_SEAM
+      Seam.Attach(Controller);
+#endif
       // A later copy brings this one forward, but never in the middle of a session.
       FMarker->Listen([&] {
         if (Controller.Model().Caption == IdleCaption) View.ShowMainWindow();

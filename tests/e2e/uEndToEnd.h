@@ -1,0 +1,74 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/linux/uChildProcess.h"
+#include "support/linux/uXvfb.h"
+#include "support/uTestFiles.h"
+
+namespace halvora::test {
+
+using namespace std::chrono_literals;
+
+// Polls ACondition every 20 ms until it holds or ATimeout passed.
+bool WaitUntil(const std::function<bool()>& ACondition, std::chrono::milliseconds ATimeout = 20s);
+
+// The reference relay as a process on 127.0.0.1, with its database in AFolder.
+class TRelayProcess {
+ public:
+  // APort 0 picks a free port; a restart passes the port of the first run.
+  TRelayProcess(const std::string& AFolder, std::uint16_t APort = 0);
+  std::uint16_t Port() const { return FPort; }
+  std::string Url() const;  // ws://127.0.0.1:<port>/relay
+  void Kill(int ASignal);
+  // An HTTP request to the relay's own endpoints; the status code, 0 when it failed.
+  int Http(const std::string& AMethod, const std::string& ATarget, const std::string& ABody = {});
+
+ private:
+  std::unique_ptr<TChildProcess> FProcess;
+  std::uint16_t FPort = 0;
+};
+
+// The test host (the program with its test seam) on an X display, with its own settings
+// and runtime folders under AFolder.
+class THostProcess {
+ public:
+  THostProcess(const std::string& AFolder, const std::string& ADisplay,
+               const std::string& ARelayUrl);
+  ~THostProcess();
+
+  nlohmann::json State();  // the last state the host wrote; empty before the first
+  bool WaitState(const std::function<bool(const nlohmann::json&)>& ACondition,
+                 std::chrono::milliseconds ATimeout = 20s);
+  void Command(const std::string& ACommand);  // see the seam's commands
+  TChildProcess& Process() { return *FProcess; }
+  int Threads();  // of the host process now
+  int Sockets();
+
+ private:
+  std::string FFolder;
+  std::unique_ptr<TChildProcess> FProcess;
+};
+
+// The command-line viewer run against the relay; AScript becomes its script file.
+class TViewerProcess {
+ public:
+  TViewerProcess(const std::string& AFolder, const std::string& ARelayUrl,
+                 const std::vector<std::string>& AArgs, const std::string& AScript);
+  int Wait(std::chrono::milliseconds ATimeout = 60s);  // its exit code; -1 on timeout
+  std::string Log() const;     // what it received (received.log)
+  std::string Output() const;  // what it printed
+
+ private:
+  std::string FOut;
+  std::unique_ptr<TChildProcess> FProcess;
+};
+
+}  // namespace halvora::test
