@@ -38,15 +38,6 @@ int CountEntries(const std::string& AFolder, const std::function<bool(const std:
 
 }  // namespace
 
-bool WaitUntil(const std::function<bool()>& ACondition, std::chrono::milliseconds ATimeout) {
-  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
-  while (!ACondition()) {
-    if (std::chrono::steady_clock::now() >= Deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
 TRelayProcess::TRelayProcess(const std::string& AFolder, std::uint16_t APort) {
   const std::string PortFile = Fresh(AFolder, "port");
   FProcess = std::make_unique<TChildProcess>(

@@ -17,9 +17,6 @@ namespace halvora::test {
 
 using namespace std::chrono_literals;
 
-// Polls ACondition every 20 ms until it holds or ATimeout passed.
-bool WaitUntil(const std::function<bool()>& ACondition, std::chrono::milliseconds ATimeout = 20s);
-
 // The reference relay as a process on 127.0.0.1, with its database in AFolder.
 class TRelayProcess {
  public:

@@ -24,14 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool WaitUntil(const std::function<bool()>& ACondition, std::chrono::milliseconds ATimeout = 15s) {
-  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
-  while (!ACondition()) {
-    if (std::chrono::steady_clock::now() >= Deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
+using test::WaitUntil;
 
 // Looks at the program's top-level windows from outside, as a window manager would.
 class TWindowProbe {

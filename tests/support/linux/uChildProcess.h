@@ -3,11 +3,17 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace halvora::test {
+
+// Polls ACondition every 20 ms until it holds (true) or ATimeout has passed (false): for
+// what another process does, which a test can only watch.
+bool WaitUntil(const std::function<bool()>& ACondition,
+               std::chrono::milliseconds ATimeout = std::chrono::seconds(20));
 
 // A program started by a test. It is stopped (SIGTERM, then SIGKILL) and reaped when the
 // object goes, so a failing test leaves no process behind.
