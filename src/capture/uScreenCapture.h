@@ -12,6 +12,17 @@
 
 namespace halvora {
 
+// Change capture of one monitor, as the capture loop uses it.
+class IScreenCapturer {
+ public:
+  virtual ~IScreenCapturer() = default;
+  // AArea in virtual-screen pixels. True when a frame was produced into APayload; false,
+  // with APayload empty, when nothing changed or the area is empty.
+  virtual bool CaptureChanges(const TRect& AArea, std::uint8_t AMonitor, TIdBytes& APayload) = 0;
+  // JPEG quality of the next frames, 1 to 100; 0 or less means 60.
+  virtual void SetQuality(int AQuality) = 0;
+};
+
 // Watches one monitor: each CaptureChanges grabs the monitor's area, compares it with the
 // image last sent in blocks of 64 × 64 pixels, joins the changed blocks into rectangles and
 // encodes each as a JPEG tile. The result is the payload of a frame message:
@@ -19,19 +30,16 @@ namespace halvora {
 //   N tiles: x (2), y (2), width (2), height (2), JPEG length L (4), L bytes of JPEG
 // integers little-endian, tile positions relative to the area's top-left corner.
 // Used by one thread only.
-class TScreenCapturer {
+class TScreenCapturer final : public IScreenCapturer {
  public:
   explicit TScreenCapturer(std::unique_ptr<IScreenGrabber> AGrabber);
-  ~TScreenCapturer();
+  ~TScreenCapturer() override;
   TScreenCapturer(const TScreenCapturer&) = delete;
   TScreenCapturer& operator=(const TScreenCapturer&) = delete;
 
-  // AArea in virtual-screen pixels. True when a frame was produced into APayload; false,
-  // with APayload empty, when nothing changed or the area is empty. Throws EScreenCapture
-  // when no buffer can be made.
-  bool CaptureChanges(const TRect& AArea, std::uint8_t AMonitor, TIdBytes& APayload);
-  // JPEG quality of the next frames, 1 to 100; 0 or less means 60.
-  void SetQuality(int AQuality) { FQuality = AQuality; }
+  // Throws EScreenCapture when no buffer can be made.
+  bool CaptureChanges(const TRect& AArea, std::uint8_t AMonitor, TIdBytes& APayload) override;
+  void SetQuality(int AQuality) override { FQuality = AQuality; }
 
  private:
   void AllocBuffers(int AWidth, int AHeight);

@@ -62,6 +62,7 @@ class TViewerProcess {
   int Wait(std::chrono::milliseconds ATimeout = 60s);  // its exit code; -1 on timeout
   std::string Log() const;     // what it received (received.log)
   std::string Output() const;  // what it printed
+  const std::string& Folder() const { return FOut; }  // its --out folder
 
  private:
   std::string FOut;

@@ -6,6 +6,8 @@
 
 #include "app/linux/uInstanceMarker.h"
 #include "app/uEntry.h"
+#include "capture/x11/uX11ScreenSource.h"
+#include "host/uHostSession.h"
 #include "host/uMain.h"
 #include "install/uInstalacao.h"
 #include "install/uInstaller.h"
@@ -61,6 +63,7 @@ class TModes final : public IEntryModes {
     Env.ProgramPath = ProgramFilePath();
     Env.AgentMode = Agent;
     Env.DevMode = HasSwitch(SWITCH_DEV);
+    Env.Services.Capture = std::make_shared<TCaptureFactory>([] { return NewX11ScreenSource({}); });
     Env.Services.Installer = std::make_shared<TInstaller>();
     Env.View = &View;
     Env.Dialogs = &View;

@@ -4,6 +4,7 @@
 #include <X11/extensions/Xrender.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "capture/x11/uX11Connection.h"
 #include "capture/x11/uX11Grabber.h"
 #include "capture/x11/uX11Monitors.h"
+#include "capture/x11/uX11ScreenSource.h"
 #include "support/linux/uXvfb.h"
 #include "uCaptureTestSupport.h"
 
@@ -251,6 +253,37 @@ TEST_F(X11CaptureTest, CapturerSendsEachMonitorThenWhatChanged) {
     ASSERT_TRUE(Capturer.CaptureChanges(Area, Index, Payload));
     EXPECT_EQ(test::DecodeFrame(Payload).Rects(), (std::vector<TRect>{{64, 64, 128, 128}}));
   }
+}
+
+TEST_F(X11CaptureTest, ScreenSourceCapturersFollowThePrimaryWhenItGoes) {
+  const std::unique_ptr<IScreenSource> Source = NewX11ScreenSource(FServer->Display());
+  EXPECT_FALSE(Source->SwitchToInputDesktop());
+  const std::unique_ptr<IScreenCapturer> Capturer = Source->NewCapturer();
+  // The left monitor's pixels, wherever the virtual screen puts it.
+  auto ExpectLeftMonitor = [&](const TRect& AArea) {
+    TIdBytes Payload;
+    ASSERT_TRUE(Capturer->CaptureChanges(AArea, 1, Payload));
+    const test::TDecodedFrame Frame = test::DecodeFrame(Payload);
+    ASSERT_EQ(Frame.Rects(), (std::vector<TRect>{{0, 0, 640, 480}}));
+    const TGrabBuffer Decoded{const_cast<std::uint8_t*>(Frame.Tiles[0].Bgrx.data()), 640 * 4};
+    for (auto [X, Y, Colour] : {std::tuple{8, 8, cLeft.Colour}, std::tuple{40, 50, cWhite}})
+      for (int C = 0; C < 3; ++C)
+        EXPECT_NEAR(At(Decoded, X, Y) >> (8 * C) & 0xFF, Colour >> (8 * C) & 0xFF, 12);
+  };
+  const std::vector<TRect> Before = Source->GetMonitorRects();
+  ASSERT_EQ(Before.size(), 3u);
+  ASSERT_EQ(Before[1], (TRect{-640, 0, 0, 480}));
+  ExpectLeftMonitor(Before[1]);
+
+  // Without the primary, the monitors at the root's origin come first and virtual (0, 0)
+  // moves there.
+  Xrandr({"--delmonitor", "Primary"});
+  struct TRestore {
+    ~TRestore() { Xrandr({"--setmonitor", "*Primary", "640/169x600/159+640+0", "screen"}); }
+  } Restore;
+  const std::vector<TRect> After = Source->GetMonitorRects();
+  ASSERT_NE(std::find(After.begin(), After.end(), TRect{0, 0, 640, 480}), After.end());
+  ExpectLeftMonitor({0, 0, 640, 480});
 }
 
 TEST_F(X11CaptureTest, FailedRequestIsRecordedNotFatal) {
