@@ -10,6 +10,7 @@
 #include "capture/uScreenCapture.h"
 #include "capture/x11/uX11Grabber.h"
 #include "capture/x11/uX11Monitors.h"
+#include "capture/x11/uX11ScreenSource.h"
 #include "uCaptureTestSupport.h"
 
 namespace halvora {
@@ -33,7 +34,7 @@ class TStillGrabber : public IScreenGrabber {
     return {FBuffer.data(), static_cast<std::size_t>(cWidth) * 4};
   }
   void Free() override {}
-  void Grab(TPoint) override {}
+  bool Grab(TPoint) override { return true; }
   std::uint8_t* Pixel(int AX, int AY) { return &FBuffer[(AY * cWidth + AX) * 4]; }
 
  private:
@@ -111,12 +112,33 @@ void BM_X11GrabAndCompare(benchmark::State& AState) {
                   std::to_string(Layout.Rects[0].Bottom));
 }
 
+// A capture pass over every monitor of the X server in DISPLAY (a still screen), as the
+// capture loop makes it when the others' 100 ms are up.
+void BM_X11PassOverAllMonitors(benchmark::State& AState) {
+  const std::unique_ptr<IScreenSource> Source = NewX11ScreenSource("");
+  const std::vector<TRect> Rects = Source->GetMonitorRects();
+  std::vector<std::unique_ptr<IScreenCapturer>> Capturers;
+  TIdBytes Payload;
+  for (std::size_t I = 0; I < Rects.size(); ++I) {
+    Capturers.push_back(Source->NewCapturer());
+    Capturers[I]->CaptureChanges(Rects[I], static_cast<std::uint8_t>(I), Payload);
+  }
+  for (auto _ : AState)
+    for (std::size_t I = 0; I < Rects.size(); ++I)
+      benchmark::DoNotOptimize(
+          Capturers[I]->CaptureChanges(Rects[I], static_cast<std::uint8_t>(I), Payload));
+  AState.SetLabel(std::to_string(Rects.size()) + " monitors");
+}
+
 }  // namespace
 }  // namespace halvora
 
 int main(int argc, char** argv) {
   if (std::getenv("DISPLAY"))
     benchmark::RegisterBenchmark("BM_X11GrabAndCompare", halvora::BM_X11GrabAndCompare)
+        ->Unit(benchmark::kMicrosecond);
+  if (std::getenv("DISPLAY"))
+    benchmark::RegisterBenchmark("BM_X11PassOverAllMonitors", halvora::BM_X11PassOverAllMonitors)
         ->Unit(benchmark::kMicrosecond);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -43,7 +43,8 @@ bool TScreenCapturer::CaptureChanges(const TRect& AArea, std::uint8_t AMonitor,
     FOrigin = Origin;
     FForceFull = true;
   }
-  FGrabber->Grab(FOrigin);
+  // An unchanged buffer equals the image last compared, so there is nothing to look for.
+  if (!FGrabber->Grab(FOrigin) && !FForceFull) return false;
 
   std::vector<TRect> Rects;
   FindChangedRects(Rects);

@@ -31,8 +31,9 @@ class IScreenGrabber {
   virtual void Free() = 0;
   // Copies the area of the buffer's size whose top-left corner is AOrigin (virtual-screen
   // pixels) into the buffer and draws the pointer in at its hot spot. A copy that fails
-  // leaves the buffer as it was.
-  virtual void Grab(TPoint AOrigin) = 0;
+  // leaves the buffer as it was. False when the grabber knows that the buffer already holds
+  // the area as it is now (nothing was drawn and the pointer stayed), so it was not copied.
+  virtual bool Grab(TPoint AOrigin) = 0;
 };
 
 }  // namespace halvora

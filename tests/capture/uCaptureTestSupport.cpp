@@ -47,7 +47,8 @@ TGrabBuffer TFakeGrabber::Alloc(int AWidth, int AHeight) {
   return {FBuffer.data(), FPitch};
 }
 
-void TFakeGrabber::Grab(TPoint AOrigin) {
+bool TFakeGrabber::Grab(TPoint AOrigin) {
+  if (FClaimUnchanged) return false;
   // Only what lies on the screen is copied; the rest keeps its pixels.
   const int X0 = std::max(0, -AOrigin.X);
   const int X1 = std::min(FWidth, FScreen.Width() - AOrigin.X);
@@ -55,6 +56,7 @@ void TFakeGrabber::Grab(TPoint AOrigin) {
     if (X0 < X1)
       std::memcpy(&FBuffer[Y * FPitch + X0 * 4], FScreen.Pixel(AOrigin.X + X0, AOrigin.Y + Y),
                   static_cast<std::size_t>(X1 - X0) * 4);
+  return true;
 }
 
 std::vector<TRect> TDecodedFrame::Rects() const {

@@ -40,9 +40,10 @@ class TFakeGrabber : public IScreenGrabber {
       : FScreen(AScreen), FPadding(APadding) {}
   TGrabBuffer Alloc(int AWidth, int AHeight) override;
   void Free() override { FBuffer.clear(); }
-  void Grab(TPoint AOrigin) override;
+  bool Grab(TPoint AOrigin) override;
 
   bool FFailAlloc = false;
+  bool FClaimUnchanged = false;  // Grab copies nothing and reports the buffer as unchanged
   int FAllocs = 0;
 
  private:

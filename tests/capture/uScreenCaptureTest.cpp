@@ -145,6 +145,15 @@ TEST_F(ScreenCaptureTest, MovedOrResizedAreaGivesAFullFrame) {
   EXPECT_TRUE(Unchanged(Wider));
 }
 
+TEST_F(ScreenCaptureTest, AGrabberThatKnowsNothingChangedSkipsTheComparison) {
+  Capture(cSmall);
+  FGrabber->FClaimUnchanged = true;
+  FScreen.Touch(10, 10);  // not copied, so not seen
+  EXPECT_TRUE(Unchanged(cSmall));
+  FGrabber->FClaimUnchanged = false;
+  EXPECT_EQ(Capture(cSmall).Rects(), (std::vector<TRect>{{0, 0, 64, 64}}));
+}
+
 TEST_F(ScreenCaptureTest, QualityZeroEncodesAtSixty) {
   auto Frame = [&](int AQuality) {
     TScreenCapturer Capturer(std::make_unique<TFakeGrabber>(FScreen));

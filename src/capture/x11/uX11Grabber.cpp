@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -25,12 +26,13 @@ class TX11ScreenGrabber : public IScreenGrabber {
 
   TGrabBuffer Alloc(int AWidth, int AHeight) override;
   void Free() override;
-  void Grab(TPoint AOrigin) override;
+  bool Grab(TPoint AOrigin) override;
 
  private:
   bool AllocShm(int AWidth, int AHeight);
-  void CopyArea(int ARootX, int ARootY, int AWidth, int AHeight, int AToX, int AToY);
-  void DrawPointer(int ARootX, int ARootY);
+  bool Drawn();
+  bool CopyArea(int ARootX, int ARootY, int AWidth, int AHeight, int AToX, int AToY);
+  void DrawPointer(XFixesCursorImage* ACursor, int ARootX, int ARootY);
 
   TX11Connection FConnection;
   Display* FDisplay;
@@ -40,6 +42,16 @@ class TX11ScreenGrabber : public IScreenGrabber {
   TPoint FVirtualOrigin;
   bool FAllowShm;
   bool FHasXFixes = false;
+  Damage FDamage = 0;  // on the root; none when the server has no DAMAGE extension
+  int FDamageEvent = 0;
+  // What the buffer holds: the area at FGrabbedAt with the pointer as FPointer describes it.
+  bool FCurrent = false;
+  TPoint FGrabbedAt;
+  struct TPointerState {
+    int X = 0, Y = 0;
+    unsigned long Serial = 0;
+    bool operator==(const TPointerState&) const = default;
+  } FPointer;
   int FWidth = 0;
   int FHeight = 0;
   std::size_t FPitch = 0;
@@ -89,10 +101,17 @@ TX11ScreenGrabber::TX11ScreenGrabber(const std::string& ADisplayName, TPoint AVi
   int Event = 0, Error = 0, Major = 0, Minor = 0;
   FHasXFixes = XFixesQueryExtension(FDisplay, &Event, &Error) &&
                XFixesQueryVersion(FDisplay, &Major, &Minor) && Major >= 1;
+  // The server reports when anything is drawn on the root, so a still screen needs no copy.
+  if (FHasXFixes && XDamageQueryExtension(FDisplay, &FDamageEvent, &Error) &&
+      XDamageQueryVersion(FDisplay, &Major, &Minor)) {
+    FDamage = XDamageCreate(FDisplay, FRoot, XDamageReportNonEmpty);
+    if (!FConnection.Sync()) FDamage = 0;
+  }
 }
 
 TX11ScreenGrabber::~TX11ScreenGrabber() {
   Free();
+  if (FDamage) XDamageDestroy(FDisplay, FDamage);
 }
 
 TGrabBuffer TX11ScreenGrabber::Alloc(int AWidth, int AHeight) {
@@ -154,61 +173,92 @@ void TX11ScreenGrabber::Free() {
   FPitch = 0;
   FWidth = 0;
   FHeight = 0;
+  FCurrent = false;
 }
 
-void TX11ScreenGrabber::Grab(TPoint AOrigin) {
-  if (!FBits) return;
+// True when something was drawn on the root since the last call (always without DAMAGE).
+// The damage is cleared before the copy that follows, so drawing during the copy shows next
+// time.
+bool TX11ScreenGrabber::Drawn() {
+  if (!FDamage) return true;
+  bool Drawn = false;
+  XEvent Event;
+  while (XPending(FDisplay)) {
+    XNextEvent(FDisplay, &Event);
+    Drawn = Drawn || Event.type == FDamageEvent + XDamageNotify;
+  }
+  if (Drawn) XDamageSubtract(FDisplay, FDamage, None, None);
+  return Drawn;
+}
+
+bool TX11ScreenGrabber::Grab(TPoint AOrigin) {
+  if (!FBits) return false;
   const int X = AOrigin.X + FVirtualOrigin.X;
   const int Y = AOrigin.Y + FVirtualOrigin.Y;
+  XFixesCursorImage* Cursor = FHasXFixes ? XFixesGetCursorImage(FDisplay) : nullptr;
+  const TPointerState Pointer =
+      Cursor ? TPointerState{Cursor->x, Cursor->y, Cursor->cursor_serial} : TPointerState{};
+  const bool Drawn = this->Drawn();
+  if (FCurrent && !Drawn && Pointer == FPointer && AOrigin == FGrabbedAt) {
+    if (Cursor) XFree(Cursor);
+    return false;
+  }
+  bool Copied = false;
   Window Root = 0;
   int RootX = 0, RootY = 0;
   unsigned RootWidth = 0, RootHeight = 0, Border = 0, Depth = 0;
-  if (!XGetGeometry(FDisplay, FRoot, &Root, &RootX, &RootY, &RootWidth, &RootHeight, &Border,
-                    &Depth))
-    return;
-  // Only the part on the root window is copied; the rest of the buffer keeps its pixels.
-  const int X0 = std::max(X, 0);
-  const int Y0 = std::max(Y, 0);
-  const int X1 = std::min(X + FWidth, static_cast<int>(RootWidth));
-  const int Y1 = std::min(Y + FHeight, static_cast<int>(RootHeight));
-  if (X0 < X1 && Y0 < Y1) {
-    if (FShmImage && X0 == X && Y0 == Y && X1 == X + FWidth && Y1 == Y + FHeight)
-      XShmGetImage(FDisplay, FRoot, FShmImage, X, Y, AllPlanes);
+  if (XGetGeometry(FDisplay, FRoot, &Root, &RootX, &RootY, &RootWidth, &RootHeight, &Border,
+                   &Depth)) {
+    // Only the part on the root window is copied; the rest of the buffer keeps its pixels.
+    const int X0 = std::max(X, 0);
+    const int Y0 = std::max(Y, 0);
+    const int X1 = std::min(X + FWidth, static_cast<int>(RootWidth));
+    const int Y1 = std::min(Y + FHeight, static_cast<int>(RootHeight));
+    if (X0 >= X1 || Y0 >= Y1)
+      Copied = true;
+    else if (FShmImage && X0 == X && Y0 == Y && X1 == X + FWidth && Y1 == Y + FHeight)
+      Copied = XShmGetImage(FDisplay, FRoot, FShmImage, X, Y, AllPlanes);
     else
-      CopyArea(X0, Y0, X1 - X0, Y1 - Y0, X0 - X, Y0 - Y);
+      Copied = CopyArea(X0, Y0, X1 - X0, Y1 - Y0, X0 - X, Y0 - Y);
   }
-  DrawPointer(X, Y);
+  if (Cursor) {
+    DrawPointer(Cursor, X, Y);
+    XFree(Cursor);
+  }
+  // A failed copy is tried again next time, whatever the damage says.
+  FCurrent = Copied;
+  FGrabbedAt = AOrigin;
+  FPointer = Pointer;
+  return true;
 }
 
-void TX11ScreenGrabber::CopyArea(int ARootX, int ARootY, int AWidth, int AHeight, int AToX,
+bool TX11ScreenGrabber::CopyArea(int ARootX, int ARootY, int AWidth, int AHeight, int AToX,
                                  int AToY) {
   XImage* Image = XGetImage(FDisplay, FRoot, ARootX, ARootY, static_cast<unsigned>(AWidth),
                             static_cast<unsigned>(AHeight), AllPlanes, ZPixmap);
-  if (!Image) return;
-  if (Image->bits_per_pixel == 32)
+  if (!Image) return false;
+  const bool Usable = Image->bits_per_pixel == 32;
+  if (Usable)
     for (int Y = 0; Y < AHeight; ++Y)
       std::memcpy(FBits + (AToY + Y) * FPitch + static_cast<std::size_t>(AToX) * 4,
                   Image->data + static_cast<std::size_t>(Y) * Image->bytes_per_line,
                   static_cast<std::size_t>(AWidth) * 4);
   XDestroyImage(Image);
+  return Usable;
 }
 
 // The area's top-left corner is at (ARootX, ARootY) on the root window.
-void TX11ScreenGrabber::DrawPointer(int ARootX, int ARootY) {
-  if (!FHasXFixes) return;
-  XFixesCursorImage* Cursor = XFixesGetCursorImage(FDisplay);
-  if (!Cursor) return;
-  const int Left = Cursor->x - Cursor->xhot - ARootX;
-  const int Top = Cursor->y - Cursor->yhot - ARootY;
-  for (int CY = std::max(0, -Top); CY < Cursor->height && Top + CY < FHeight; ++CY)
-    for (int CX = std::max(0, -Left); CX < Cursor->width && Left + CX < FWidth; ++CX) {
+void TX11ScreenGrabber::DrawPointer(XFixesCursorImage* ACursor, int ARootX, int ARootY) {
+  const int Left = ACursor->x - ACursor->xhot - ARootX;
+  const int Top = ACursor->y - ACursor->yhot - ARootY;
+  for (int CY = std::max(0, -Top); CY < ACursor->height && Top + CY < FHeight; ++CY)
+    for (int CX = std::max(0, -Left); CX < ACursor->width && Left + CX < FWidth; ++CX) {
       // One pixel per unsigned long, ARGB in its low 32 bits; transparent ones are skipped,
       // so an all-transparent (hidden) pointer draws nothing.
-      const auto Argb = static_cast<std::uint32_t>(Cursor->pixels[CY * Cursor->width + CX]);
+      const auto Argb = static_cast<std::uint32_t>(ACursor->pixels[CY * ACursor->width + CX]);
       if (Argb >> 24)
         Blend(FBits + (Top + CY) * FPitch + static_cast<std::size_t>(Left + CX) * 4, Argb);
     }
-  XFree(Cursor);
 }
 
 }  // namespace

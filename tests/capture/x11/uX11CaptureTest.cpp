@@ -165,6 +165,28 @@ TEST_P(X11GrabberTest, CopiesEachMonitorAndClipsToTheRoot) {
   EXPECT_EQ(At(Buffer, 10, 60), 0u);
 }
 
+TEST_P(X11GrabberTest, CopiesAgainOnlyWhenSomethingWasDrawnOrThePointerMoved) {
+  const TRect Area = Virtual(cPrimary.Root);
+  const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin, GetParam());
+  const TGrabBuffer Buffer = Grabber->Alloc(640, 600);
+  const TPoint At{Area.Left, Area.Top};
+  EXPECT_TRUE(Grabber->Grab(At));
+  EXPECT_FALSE(Grabber->Grab(At));
+  EXPECT_TRUE(Grabber->Grab({At.X + 1, At.Y})) << "another area";
+  EXPECT_TRUE(Grabber->Grab(At));
+  EXPECT_FALSE(Grabber->Grab(At));
+
+  Fill({1270, 590, 1280, 600}, cMagenta);  // the bottom-right corner of the primary
+  EXPECT_TRUE(Grabber->Grab(At));
+  EXPECT_EQ(::halvora::At(Buffer, 639, 599), cMagenta);
+  EXPECT_FALSE(Grabber->Grab(At));
+  Fill({1500, 10, 1510, 20}, cMagenta);  // off every monitor: copied anyway, found unchanged
+  EXPECT_TRUE(Grabber->Grab(At));
+  MovePointer(1000, 300);
+  EXPECT_TRUE(Grabber->Grab(At));
+  EXPECT_FALSE(Grabber->Grab(At));
+}
+
 INSTANTIATE_TEST_SUITE_P(SharedMemory, X11GrabberTest, testing::Values(true, false),
                          [](const testing::TestParamInfo<bool>& AInfo) {
                            return AInfo.param ? "Shm" : "GetImage";
