@@ -130,6 +130,12 @@ TEST_F(EndToEnd, ARelayThatDiesEndsTheSessionAndTheHostComesBack) {
   auto Host = StartHost(*Relay);
   ASSERT_TRUE(Host->WaitState(IsReady));
   const std::string Id = Host->State()["id"];
+  // A first session starts the input worker, which stays for the life of the program.
+  auto First = Viewer(*Relay, {"--id", Id, "--password", Host->State()["password"]}, "end\n");
+  ASSERT_EQ(First->Wait(), 0) << First->Output();
+  ASSERT_TRUE(Host->WaitState([](const nlohmann::json& S) {
+    return S["role"] == srNone && S["status"] == "Sessão encerrada pelo atendente.";
+  }));
   const int Threads = Host->Threads(), Sockets = Host->Sockets();
 
   auto Technician = Viewer(*Relay, {"--id", Id, "--password", Host->State()["password"]},

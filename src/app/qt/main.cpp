@@ -8,6 +8,10 @@
 #include "app/uEntry.h"
 #include "capture/x11/uX11ScreenSource.h"
 #include "host/uHostSession.h"
+#include "input/uInputBlocker.h"
+#include "input/uInputInjector.h"
+#include "input/x11/uX11InputBlocker.h"
+#include "input/x11/uX11InputInjector.h"
 #include "host/uMain.h"
 #include "install/uInstalacao.h"
 #include "install/uInstaller.h"
@@ -30,6 +34,25 @@ class TInstaller final : public IInstaller {
                        const std::string& AKey, const std::string& ABrandCode) override {
     return halvora::InstallElevated(AServerUrl, AId, AKey, ABrandCode);
   }
+};
+
+// The technician's input goes to the process-wide injection worker.
+class TInputQueue final : public IInputQueue {
+ public:
+  void QueueMouseInput(const TMousePacket& APacket, std::int32_t AMonitor) override {
+    halvora::QueueMouseInput(APacket, AMonitor);
+  }
+  void QueueKeyInput(const TKeyPacket& APacket) override { halvora::QueueKeyInput(APacket); }
+  void QueueReleaseKeys() override { halvora::QueueReleaseKeys(); }
+};
+
+class TBlocker final : public IInputBlocker {
+ public:
+  void SetActive(bool AActive) override { FBlocker.SetActive(AActive); }
+  bool Active() const override { return FBlocker.Active(); }
+
+ private:
+  TInputBlocker FBlocker{[] { return NewX11InputBlock({}); }};
 };
 
 class TModes final : public IEntryModes {
@@ -63,7 +86,10 @@ class TModes final : public IEntryModes {
     Env.ProgramPath = ProgramFilePath();
     Env.AgentMode = Agent;
     Env.DevMode = HasSwitch(SWITCH_DEV);
+    SetInputPlatform([] { return NewX11InputSink({}); });
     Env.Services.Capture = std::make_shared<TCaptureFactory>([] { return NewX11ScreenSource({}); });
+    Env.Services.Input = std::make_shared<TInputQueue>();
+    Env.Services.Blocker = std::make_shared<TBlocker>();
     Env.Services.Installer = std::make_shared<TInstaller>();
     Env.View = &View;
     Env.Dialogs = &View;
