@@ -56,6 +56,8 @@ class TfrmMain {
   void RelayOnline(bool AOnline);
 
   void ApplyBrand(const std::string& ACode, const std::string& AName, const TIdBytes& ALogoPng);
+  // Shows AText in the status line; also for the notices of the subsystems (clipboard).
+  void SetStatus(const std::string& AText);
 
   const TMainWindowModel& Model() const { return FModel; }
   TSessionRole Role() const { return FRole; }
@@ -89,7 +91,6 @@ class TfrmMain {
   bool SaveSettings();
   void NewPassword();
 
-  void SetStatus(const std::string& AText);
   void UpdateIdentity();
   void ApplyLook();
   void ShowPermanentAccess(int ACount);

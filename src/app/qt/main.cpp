@@ -7,6 +7,8 @@
 #include "app/linux/uInstanceMarker.h"
 #include "app/uEntry.h"
 #include "capture/x11/uX11ScreenSource.h"
+#include "clipboard/qt/uQtClipboard.h"
+#include "clipboard/uClipboardSync.h"
 #include "host/uHostSession.h"
 #include "input/uInputBlocker.h"
 #include "input/uInputInjector.h"
@@ -90,6 +92,8 @@ class TModes final : public IEntryModes {
     Env.Services.Capture = std::make_shared<TCaptureFactory>([] { return NewX11ScreenSource({}); });
     Env.Services.Input = std::make_shared<TInputQueue>();
     Env.Services.Blocker = std::make_shared<TBlocker>();
+    const std::shared_ptr<TClipboardSync> Clip = NewQtClipboardSync();
+    Env.Services.Clip = Clip;
     Env.Services.Installer = std::make_shared<TInstaller>();
     Env.View = &View;
     Env.Dialogs = &View;
@@ -100,6 +104,12 @@ class TModes final : public IEntryModes {
     {
       TfrmMain Controller(std::move(Env));
       View.Attach(Controller);
+      Clip->SetOnNotify([&Controller](const std::string& AText) { Controller.SetStatus(AText); });
+      // Notices stop before the controller goes (its destruction ends the session).
+      struct TUnhook {
+        TClipboardSync& Clip;
+        ~TUnhook() { Clip.SetOnNotify(nullptr); }
+      } Unhook{*Clip};
 #ifdef HALVORA_TEST_SEAM
       Seam.Attach(Controller);
 #endif
