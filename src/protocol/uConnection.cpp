@@ -10,6 +10,7 @@ constexpr std::size_t ReceiveBufferSize = 65536;
 constexpr std::uint32_t RetryWait = 3000;
 constexpr std::uint32_t RefusedWait = 60000;
 constexpr unsigned DestroyPoll = 20;
+constexpr std::uint32_t DrainPoll = 100;  // ms; termination is checked between waits
 
 }  // namespace
 
@@ -71,6 +72,7 @@ TRelayClient::TRelayClient(std::string_view AUrl, std::string AId, std::string A
 TRelayClient::~TRelayClient() {
   Terminate();
   FWake.SetEvent();
+  FDrained.SetEvent();
   // Closing the connection makes a blocked open, receive or send on the client's thread
   // return; repeat it, since an attempt may have begun just after the previous close.
   while (!Finished()) {
@@ -183,7 +185,16 @@ bool TRelayClient::CallDirect(std::uint8_t ACmd, const TIdBytes& APayload) {
 // The hooks are copied before they run: a hook may destroy this client (the owner replaces
 // it or shuts the link down), which must not destroy the hook while it runs.
 void TRelayClient::QueuePacket(std::uint8_t ACmd, TIdBytes APayload) {
-  Queue([this, ACmd, Payload = std::move(APayload)] {
+  while (FQueuedBytes.load() > MaxQueuedBytes && !Terminated()) {
+    FDrained.ResetEvent();
+    if (FQueuedBytes.load() <= MaxQueuedBytes) break;
+    FClock.WaitFor(FDrained, DrainPoll);
+  }
+  const std::size_t Size = APayload.size();
+  FQueuedBytes += Size;
+  Queue([this, ACmd, Size, Payload = std::move(APayload)] {
+    FQueuedBytes -= Size;
+    FDrained.SetEvent();
     if (const TPacketEvent Hook = FOnPacket) Hook(ACmd, Payload);
   });
 }

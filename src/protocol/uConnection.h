@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -74,6 +75,13 @@ class TRelayClient final : public TThread {
   bool CallDirect(std::uint8_t ACmd, const TIdBytes& APayload);
   void QueuePacket(std::uint8_t ACmd, TIdBytes APayload);
   void QueueOnline(bool AValue);
+
+  // Received payload bytes handed to the main thread and not yet taken there; the receive
+  // loop holds off while there are more than MaxQueuedBytes, so a peer that sends faster
+  // than the main thread handles (a file transfer) slows down instead of filling memory.
+  static constexpr std::size_t MaxQueuedBytes = 8 * 1024 * 1024;
+  std::atomic<std::size_t> FQueuedBytes{0};
+  TEvent FDrained{true, false};  // set by the main thread as it takes packets
 
   std::mutex FWriteLock;   // serialises Send and every change of FOnline
   std::mutex FHandleLock;  // guards FRequest and FSocket; taken inside FWriteLock, never around it
