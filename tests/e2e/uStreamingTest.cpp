@@ -59,11 +59,8 @@ double Psnr(const TPixels& AA, const TPixels& AB) {
 class Streaming : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!ProgramOnPath("xrandr")) GTEST_SKIP() << "xrandr is missing";
-    X = std::make_unique<TXvfb>("1600x600x24");
-    Xrandr({"--setmonitor", "Left", "640/169x480/127+0+0", "none"});
-    Xrandr({"--setmonitor", "*Primary", "640/169x600/159+640+0", "screen"});
-    Xrandr({"--setmonitor", "Right", "320/85x240/64+1280+100", "none"});
+    X = NewThreeMonitorXvfb();
+    if (!X) GTEST_SKIP() << "xrandr is missing";
     FDisplay = XOpenDisplay(X->Display().c_str());
     ASSERT_NE(FDisplay, nullptr);
     FRoot = DefaultRootWindow(FDisplay);
@@ -72,10 +69,6 @@ class Streaming : public ::testing::Test {
   }
   void TearDown() override {
     if (FDisplay) XCloseDisplay(FDisplay);
-  }
-  void Xrandr(const std::vector<std::string>& AArgs) {
-    TChildProcess Program("/usr/bin/xrandr", AArgs, {"DISPLAY=" + X->Display()});
-    ASSERT_EQ(Program.Wait(10s), 0);
   }
   std::string Folder(const std::string& AName) {
     const std::string Path = Temp.Path(AName);

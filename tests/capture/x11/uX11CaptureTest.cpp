@@ -25,7 +25,6 @@ namespace {
 using test::TChildProcess;
 using test::TXvfb;
 
-const char* const cXrandr = "/usr/bin/xrandr";
 
 // Three monitors on a 1600 × 600 root, the primary in the middle, each painted in its own
 // colour with a white 20 × 20 mark at (30, 40) of the monitor.
@@ -81,19 +80,8 @@ std::pair<int, int> SharedSegments() {
 
 class X11CaptureTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (access(cXrandr, X_OK) != 0) return;
-    FServer = std::make_unique<TXvfb>("1600x600x24");
-    Xrandr({"--setmonitor", "Left", "640/169x480/127+0+0", "none"});
-    // The primary takes the server's one output, which would otherwise be a monitor too.
-    Xrandr({"--setmonitor", "*Primary", "640/169x600/159+640+0", "screen"});
-    Xrandr({"--setmonitor", "Right", "320/85x240/64+1280+100", "none"});
-  }
+  static void SetUpTestSuite() { FServer = test::NewThreeMonitorXvfb(); }
   static void TearDownTestSuite() { FServer.reset(); }
-  static void Xrandr(const std::vector<std::string>& AArgs) {
-    TChildProcess Program(cXrandr, AArgs, {"DISPLAY=" + FServer->Display()});
-    ASSERT_EQ(Program.Wait(std::chrono::seconds(10)), 0);
-  }
 
   void SetUp() override {
     if (!FServer) GTEST_SKIP() << "xrandr is missing";
@@ -299,10 +287,11 @@ TEST_F(X11CaptureTest, ScreenSourceCapturersFollowThePrimaryWhenItGoes) {
 
   // Without the primary, the monitors at the root's origin come first and virtual (0, 0)
   // moves there.
-  Xrandr({"--delmonitor", "Primary"});
+  ASSERT_TRUE(test::Xrandr(FServer->Display(), {"--delmonitor", "Primary"}));
   struct TRestore {
-    ~TRestore() { Xrandr({"--setmonitor", "*Primary", "640/169x600/159+640+0", "screen"}); }
-  } Restore;
+    ~TRestore() { test::Xrandr(Display, test::PrimaryMonitorArgs); }
+    std::string Display;
+  } Restore{FServer->Display()};
   const std::vector<TRect> After = Source->GetMonitorRects();
   ASSERT_NE(std::find(After.begin(), After.end(), TRect{0, 0, 640, 480}), After.end());
   ExpectLeftMonitor({0, 0, 640, 480});

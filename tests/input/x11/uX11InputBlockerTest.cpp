@@ -18,11 +18,13 @@
 #include "input/x11/uX11InputBlocker.h"
 #include "support/linux/uChildProcess.h"
 #include "support/linux/uXvfb.h"
+#include "uXiDevices.h"
 
 namespace halvora {
 namespace {
 
 using test::TXvfb;
+using test::DeviceId;
 using test::WaitUntil;
 
 enum TKind { kKey, kButton, kMotion };
@@ -30,16 +32,6 @@ const TKind cKinds[] = {kKey, kButton, kMotion};
 
 TInputBlockFactory X11Factory(const std::string& ADisplay) {
   return [ADisplay] { return NewX11InputBlock(ADisplay); };
-}
-
-// The XInput2 id of the device named AName; -1 when there is none.
-int DeviceId(Display* ADisplay, const std::string& AName) {
-  int Count = 0, Id = -1;
-  XIDeviceInfo* Info = XIQueryDevice(ADisplay, XIAllDevices, &Count);
-  for (int I = 0; I < Count; ++I)
-    if (AName == Info[I].name) Id = Info[I].deviceid;
-  XIFreeDeviceInfo(Info);
-  return Id;
 }
 
 Status GrabDevice(Display* ADisplay, int ADeviceId) {

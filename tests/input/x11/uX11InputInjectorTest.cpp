@@ -21,6 +21,7 @@
 #include "input/x11/uX11InputInjector.h"
 #include "support/linux/uChildProcess.h"
 #include "support/linux/uXvfb.h"
+#include "uXiDevices.h"
 
 namespace halvora {
 namespace {
@@ -28,9 +29,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::TChildProcess;
 using test::TXvfb;
+using test::DeviceId;
 using test::WaitUntil;
 
-const char* const cXrandr = "/usr/bin/xrandr";
 
 // Three monitors on a 1600 × 600 root (as the capture tests lay them out): the primary in
 // the middle, so the left one has negative virtual-screen coordinates.
@@ -51,16 +52,6 @@ struct TReceived {
   std::vector<KeySym> Syms;  // keys: the keysyms of the first two groups and levels
   std::string Text;          // keys: what XLookupString makes of it
 };
-
-// The XInput2 id of the device named AName; -1 when there is none.
-int DeviceId(Display* ADisplay, const std::string& AName) {
-  int Count = 0, Id = -1;
-  XIDeviceInfo* Info = XIQueryDevice(ADisplay, XIAllDevices, &Count);
-  for (int I = 0; I < Count; ++I)
-    if (AName == Info[I].name) Id = Info[I].deviceid;
-  XIFreeDeviceInfo(Info);
-  return Id;
-}
 
 // Whether the device's XKB RepeatKeys control is on.
 bool RepeatKeysOn(Display* ADisplay, int ADevice) {
@@ -91,18 +82,8 @@ int FeedbackAutoRepeat(Display* ADisplay, int ADevice) {
 
 class X11InputInjectorTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (access(cXrandr, X_OK) != 0) return;
-    FServer = std::make_unique<TXvfb>("1600x600x24");
-    Xrandr({"--setmonitor", "Left", "640/169x480/127+0+0", "none"});
-    Xrandr({"--setmonitor", "*Primary", "640/169x600/159+640+0", "screen"});
-    Xrandr({"--setmonitor", "Right", "320/85x240/64+1280+100", "none"});
-  }
+  static void SetUpTestSuite() { FServer = test::NewThreeMonitorXvfb(); }
   static void TearDownTestSuite() { FServer.reset(); }
-  static void Xrandr(const std::vector<std::string>& AArgs) {
-    TChildProcess Program(cXrandr, AArgs, {"DISPLAY=" + FServer->Display()});
-    ASSERT_EQ(Program.Wait(10s), 0);
-  }
 
   void SetUp() override {
     if (!FServer) GTEST_SKIP() << "xrandr is missing";

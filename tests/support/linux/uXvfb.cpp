@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -37,6 +38,22 @@ bool ProgramOnPath(const std::string& AProgram) {
   while (std::getline(Folders, Folder, ':'))
     if (!Folder.empty() && access((Folder + "/" + AProgram).c_str(), X_OK) == 0) return true;
   return false;
+}
+
+bool Xrandr(const std::string& ADisplay, const std::vector<std::string>& AArgs) {
+  TChildProcess Program("/usr/bin/xrandr", AArgs, {"DISPLAY=" + ADisplay});
+  return Program.Wait(std::chrono::seconds(10)) == 0;
+}
+
+std::unique_ptr<TXvfb> NewThreeMonitorXvfb() {
+  if (access("/usr/bin/xrandr", X_OK) != 0) return nullptr;
+  auto Server = std::make_unique<TXvfb>("1600x600x24");
+  // The primary takes the server's one output, which would otherwise be a monitor too.
+  if (!Xrandr(Server->Display(), {"--setmonitor", "Left", "640/169x480/127+0+0", "none"}) ||
+      !Xrandr(Server->Display(), PrimaryMonitorArgs) ||
+      !Xrandr(Server->Display(), {"--setmonitor", "Right", "320/85x240/64+1280+100", "none"}))
+    throw std::runtime_error("xrandr could not set the monitors");
+  return Server;
 }
 
 }  // namespace halvora::test
