@@ -277,6 +277,7 @@ void TfrmMain::EndSession(bool ANotify) {
   if (FEnv.Services.Input) FEnv.Services.Input->QueueReleaseKeys();
   if (FSessionBrand) {
     FSessionBrand = false;
+    FSessionBrandCode.clear();
     ResetBrand();
     LoadBrand();
   }
@@ -365,13 +366,15 @@ void TfrmMain::AnnounceBrand(const std::string& AText) {
     LoadBrand();
   } else if (Code != FBrandCode) {
     ApplyBrand(Code, Name, {});
+    FSessionBrand = true;
+    FSessionBrandCode = Code;
+    // A lookup that answers after the session (or after another brand came) shows nothing.
     if (FEnv.Services.Brand)
       FEnv.Services.Brand->BuscarMarca(
           FApiUrl, Code, BrandFolder(),
           [this](const std::string& ACode, const std::string& AName, const TIdBytes& ALogo) {
-            ApplyBrand(ACode, AName, ALogo);
+            if (FSessionBrand && ACode == FSessionBrandCode) ApplyBrand(ACode, AName, ALogo);
           });
-    FSessionBrand = true;
   }
 }
 
@@ -398,10 +401,11 @@ void TfrmMain::LoadBrand() {
   TIdBytes Logo;
   if (FEnv.Services.Brand->CarregarMarca(BrandFolder(), FBrandCode, Name, Logo))
     ApplyBrand(FBrandCode, Name, Logo);
+  // The host's own brand does not cover a session brand on show.
   FEnv.Services.Brand->BuscarMarca(
       FApiUrl, FBrandCode, BrandFolder(),
       [this](const std::string& ACode, const std::string& AName, const TIdBytes& ALogo) {
-        ApplyBrand(ACode, AName, ALogo);
+        if (!FSessionBrand && ACode == FBrandCode) ApplyBrand(ACode, AName, ALogo);
       });
 }
 

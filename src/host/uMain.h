@@ -111,6 +111,7 @@ class TfrmMain {
   std::string FPeerId, FPeerName;
   std::string FBrandCode, FApiUrl;
   bool FSessionBrand = false;
+  std::string FSessionBrandCode;  // the brand a technician announced for this session
   TIdBytes FBrandLogo;
   std::string FNonce;
   int FFailCount = 0;

@@ -498,6 +498,14 @@ TEST_F(HostController, ABrandAnnouncement) {
   Host->btnDisconnectClick();
   EXPECT_EQ(Host->Model().lblTitle.Text, "Acme");
   EXPECT_EQ(Host->Model().lblTitle.FontHeight, 24);
+
+  // Lookups that answer late: the session's brand no longer shows, the host's own does.
+  const std::vector<TMarcaEvento> Reports = Fakes.Brand->FReports;
+  ASSERT_EQ(Reports.size(), 3u);  // the host's, the session's, the host's again
+  Reports[1]("other9", "Uma Revenda Com Nome Longo", {});
+  EXPECT_EQ(Host->Model().lblTitle.Text, "Acme");
+  Reports[2]("acme01", "Acme Suporte Técnico", {});
+  EXPECT_EQ(Host->Model().lblTitle.Text, "Acme Suporte Técnico");
 }
 
 TEST_F(HostController, ValuesFromTheNetworkCannotAddSettings) {

@@ -96,10 +96,12 @@ class TFakeBrand final : public IBrandService {
   bool CarregarMarca(const std::string&, const std::string& ACode, std::string& AName,
                      TIdBytes& ALogoPng) override;
   void BuscarMarca(const std::string& AApiUrl, const std::string& ACode, const std::string&,
-                   TMarcaEvento) override {
+                   TMarcaEvento AReport) override {
     FLog.Add("brand.lookup " + AApiUrl + " " + ACode);
+    FReports.push_back(std::move(AReport));
   }
   std::string FCachedName;  // what the cache holds for any code; empty: nothing
+  std::vector<TMarcaEvento> FReports;  // of every lookup, in order, for the test to answer
 
  private:
   TCallLog& FLog;

@@ -6,6 +6,7 @@
 
 #include "app/linux/uInstanceMarker.h"
 #include "app/uEntry.h"
+#include "brand/uBrandService.h"
 #include "capture/x11/uX11ScreenSource.h"
 #include "clipboard/qt/uQtClipboard.h"
 #include "clipboard/uClipboardSync.h"
@@ -94,6 +95,7 @@ class TModes final : public IEntryModes {
     Env.Services.Blocker = std::make_shared<TBlocker>();
     const std::shared_ptr<TClipboardSync> Clip = NewQtClipboardSync();
     Env.Services.Clip = Clip;
+    Env.Services.Brand = std::make_shared<TBrandService>();
     Env.Services.Installer = std::make_shared<TInstaller>();
     Env.View = &View;
     Env.Dialogs = &View;
