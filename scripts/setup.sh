@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   libturbojpeg0-dev libpng-dev libsqlite3-dev nlohmann-json3-dev libcurl4-openssl-dev
   libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxinerama-dev libxrender-dev
-  libxtst-dev libxi-dev libxdamage-dev xinput xclip
+  libxtst-dev libxi-dev libxdamage-dev xinput xclip libsystemd-dev
   xvfb xauth x11-utils x11-xserver-utils trayer
 )
 

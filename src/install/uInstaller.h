@@ -1,8 +1,5 @@
 #pragma once
 
-#include <string>
-#include <vector>
-
 namespace halvora {
 
 // Exit codes of the install mode.
@@ -12,12 +9,9 @@ inline constexpr int INSTALL_FAILED = 9;  // any failure not covered by a more s
 inline constexpr int UNINSTALL_OK = 0;
 inline constexpr int UNINSTALL_NOT_DONE = 1;
 
-// The install, uninstall and service modes of the program, and the elevated installation
-// the window offers. This platform does not install yet: every one of them reports failure.
-int RunInstall(const std::vector<std::string>& AArgs);
-int RunUninstall(const std::vector<std::string>& AArgs);
+// The service mode (see uAgentSupervisor.h): runs the service until it is told to stop;
+// false at once, without any message, when the system's service manager did not start
+// this process.
 bool RunServiceDispatcher();
-bool InstallElevated(const std::string& AServerUrl, const std::string& AId,
-                     const std::string& AKey, const std::string& ABrandCode);
 
 }  // namespace halvora

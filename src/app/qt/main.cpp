@@ -18,6 +18,8 @@
 #include "host/uMain.h"
 #include "install/uInstalacao.h"
 #include "install/uInstaller.h"
+#include "install/uInstallerSteps.h"
+#include "install/uSecureAttention.h"
 #include "install/uProcessArguments.h"
 #include "ui/qt/uMainWindow.h"
 #include "ui/qt/uQtMainLoop.h"
@@ -35,7 +37,27 @@ class TInstaller final : public IInstaller {
  public:
   bool InstallElevated(const std::string& AServerUrl, const std::string& AId,
                        const std::string& AKey, const std::string& ABrandCode) override {
-    return halvora::InstallElevated(AServerUrl, AId, AKey, ABrandCode);
+    TInstallContext Context = PlatformInstallContext(nullptr);
+    return halvora::InstallElevated(Context, AServerUrl, AId, AKey, ABrandCode);
+  }
+};
+
+// The questions and notices of the uninstaller as message boxes.
+class TInstallDialogs final : public IInstallDialogs {
+ public:
+  bool Confirm(const std::string& AText) override {
+    QMessageBox Box(QMessageBox::Question, IdleCaption, Text(AText),
+                    QMessageBox::Yes | QMessageBox::No);
+    return Box.exec() == QMessageBox::Yes;
+  }
+  void Inform(const std::string& AText) override {
+    QMessageBox Box(QMessageBox::Information, IdleCaption, Text(AText));
+    Box.exec();
+  }
+
+ private:
+  static QString Text(const std::string& AText) {
+    return QString::fromStdString(AText).replace("\r\n", "\n");
   }
 };
 
@@ -64,8 +86,16 @@ class TModes final : public IEntryModes {
       : FArgc(AArgc), FArgv(AArgv), FArgs(std::move(AArgs)) {}
 
   void RunServiceDispatcher() override { halvora::RunServiceDispatcher(); }
-  int RunInstall() override { return halvora::RunInstall(FArgs); }
-  int RunUninstall() override { return halvora::RunUninstall(FArgs); }
+  int RunInstall() override {
+    TInstallContext Context = PlatformInstallContext(nullptr);
+    return halvora::RunInstall(FArgs, Context);
+  }
+  int RunUninstall() override {
+    Application();
+    TInstallDialogs Dialogs;
+    TInstallContext Context = PlatformInstallContext(&Dialogs);
+    return halvora::RunUninstall(Context);
+  }
 
   bool EnsureSingleInstance() override {
     FMarker = std::make_unique<TInstanceMarker>(InstanceFolder(), DisplayKey());
@@ -96,6 +126,7 @@ class TModes final : public IEntryModes {
     const std::shared_ptr<TClipboardSync> Clip = NewQtClipboardSync();
     Env.Services.Clip = Clip;
     Env.Services.Brand = std::make_shared<TBrandService>();
+    Env.Services.SecureAttention = std::make_shared<TSecureAttention>();
     Env.Services.Installer = std::make_shared<TInstaller>();
     Env.View = &View;
     Env.Dialogs = &View;
