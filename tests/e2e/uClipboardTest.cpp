@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "e2e/uEndToEnd.h"
+#include "e2e/uEndToEndFixture.h"
 
 namespace halvora::test {
 namespace {
@@ -25,15 +25,10 @@ std::string UriPath(const std::string& AUri) {
   return Path;
 }
 
-class Clipboard : public ::testing::Test {
+class Clipboard : public TEndToEndTest {
  protected:
   void SetUp() override {
     if (!ProgramOnPath("xclip")) GTEST_SKIP() << "xclip is missing";
-  }
-  std::string Folder(const std::string& AName) {
-    const std::string Path = Temp.Path(AName);
-    fs::create_directories(Path);
-    return Path;
   }
   // The host display's clipboard as AType, read with xclip.
   std::string Read(const std::string& AType) {
@@ -52,39 +47,35 @@ class Clipboard : public ::testing::Test {
     Xclip.Wait(10s);
   }
 
-  TTempFolder Temp;
   TXvfb X;
 };
 
 TEST_F(Clipboard, TextAndFoldersCrossBothWays) {
-  TRelayProcess Relay(Folder("relay"));
-  THostProcess Host(Folder("host"), X.Display(), Relay.Url());
-  ASSERT_TRUE(Host.WaitState([](const nlohmann::json& S) {
-    return S["status"] == "Pronto. Aguardando o atendente.";
-  }));
+  auto Relay = StartRelay();
+  auto Host = StartHost(*Relay, X.Display());
+  ASSERT_TRUE(Host->WaitState(IsReady));
   // What the technician sends: a folder with a file in a subfolder.
   const std::string Outgoing = Folder("outgoing/Relatórios");
   fs::create_directories(Outgoing + "/2026");
   WriteFile(Outgoing + "/2026/dezembro.txt", std::string(100000, 'x'));
   WriteFile(Outgoing + "/leia-me.txt", "olá");
 
-  TViewerProcess Viewer(Folder("viewers"), Relay.Url(),
-                        {"--id", Host.State()["id"], "--password", Host.State()["password"]},
-                        "wait-frames 1\n"
-                        "clip-text olá, técnico\n"
-                        "wait 1500\n"
-                        "clip-files \"" + Outgoing + "\"\n"
-                        "wait-for 115 20000\n"
-                        "wait 500\nend\n");
+  auto Viewer = Technician(*Relay, *Host,
+                           "wait-frames 1\n"
+                           "clip-text olá, técnico\n"
+                           "wait 1500\n"
+                           "clip-files \"" + Outgoing + "\"\n"
+                           "wait-for 115 20000\n"
+                           "wait 500\nend\n");
   EXPECT_TRUE(WaitUntil([&] { return Read("UTF8_STRING") == "olá, técnico"; }, 15s))
-      << Viewer.Output();
+      << Viewer->Output();
 
   // The technician's folder lands in the host's cache and on its clipboard as a file list.
   std::string UriList;
   ASSERT_TRUE(WaitUntil([&] {
     UriList = Read("text/uri-list");
     return UriList.rfind("file://", 0) == 0;
-  }, 15s)) << Viewer.Output();
+  }, 15s)) << Viewer->Output();
   const std::string Stored = UriPath(UriList.substr(0, UriList.find_first_of("\r\n")));
   EXPECT_EQ(Stored.rfind(Temp.Path("host/.cache/halvora/clipboard/"), 0), 0u) << Stored;
   EXPECT_EQ(fs::path(Stored).filename(), "Relatórios");
@@ -96,9 +87,9 @@ TEST_F(Clipboard, TextAndFoldersCrossBothWays) {
   WriteFile(HostFolder + "/a.bin", std::string(70000, 'a'));
   fs::create_directories(HostFolder + "/vazia");
   Write("text/uri-list", "file://" + HostFolder + "\r\n");
-  ASSERT_EQ(Viewer.Wait(), 0) << Viewer.Output() << Viewer.Log();
+  ASSERT_EQ(Viewer->Wait(), 0) << Viewer->Output() << Viewer->Log();
   fs::path Transfer;
-  for (const auto& Entry : fs::directory_iterator(Viewer.Folder() + "/received-files"))
+  for (const auto& Entry : fs::directory_iterator(Viewer->Folder() + "/received-files"))
     Transfer = Entry.path();
   EXPECT_TRUE(ReadFile((Transfer / "Fotos/a.bin").string()) == std::string(70000, 'a'));
   EXPECT_TRUE(fs::is_directory(Transfer / "Fotos/vazia"));

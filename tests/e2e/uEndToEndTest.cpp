@@ -7,39 +7,18 @@
 #include <regex>
 #include <thread>
 
-#include "e2e/uEndToEnd.h"
+#include "e2e/uEndToEndFixture.h"
 
 namespace halvora::test {
 namespace {
 
-constexpr int srNone = 0, srHost = 2;
-const std::string Ready = "Pronto. Aguardando o atendente.";
-
-bool IsReady(const nlohmann::json& S) {
-  return S["status"] == Ready && std::regex_match(S["id"].get<std::string>(), std::regex("[0-9]{9}"));
-}
-
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public TEndToEndTest {
  protected:
-  std::string Folder(const std::string& AName) {
-    const std::string Path = Temp.Path(AName);
-    std::filesystem::create_directories(Path);
-    return Path;
-  }
-  std::unique_ptr<TRelayProcess> StartRelay(std::uint16_t APort = 0) {
-    return std::make_unique<TRelayProcess>(Folder("relay"), APort);
-  }
   std::unique_ptr<THostProcess> StartHost(const TRelayProcess& ARelay,
                                           const std::string& AName = "host") {
-    return std::make_unique<THostProcess>(Folder(AName), X.Display(), ARelay.Url());
-  }
-  std::unique_ptr<TViewerProcess> Viewer(const TRelayProcess& ARelay,
-                                         std::vector<std::string> AArgs,
-                                         const std::string& AScript) {
-    return std::make_unique<TViewerProcess>(Folder("viewers"), ARelay.Url(), AArgs, AScript);
+    return TEndToEndTest::StartHost(ARelay, X.Display(), AName);
   }
 
-  TTempFolder Temp;
   TXvfb X;
 };
 
@@ -77,7 +56,7 @@ TEST_F(EndToEnd, AnotherKeyForAKnownIdIsRefusedAndWaitsLong) {
   })) << Impostor->State().dump();
   const nlohmann::json S = Impostor->State();
   EXPECT_EQ(S["waits"][0], 60000);  // asked for the long wait (cut short by the test seam)
-  EXPECT_NE(S["status"], Ready);
+  EXPECT_NE(S["status"], ReadyStatus);
   EXPECT_FALSE(S["status"].get<std::string>().empty());
   EXPECT_NE(S["id"], "") << "keeps its ID for the next attempt";
 }

@@ -9,29 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "e2e/uEndToEnd.h"
+#include "e2e/uEndToEndFixture.h"
 
 namespace halvora::test {
 namespace {
 
-class RemoteInput : public ::testing::Test {
+class RemoteInput : public TEndToEndTest {
  protected:
-  std::string Folder(const std::string& AName) {
-    const std::string Path = Temp.Path(AName);
-    std::filesystem::create_directories(Path);
-    return Path;
-  }
-
-  TTempFolder Temp;
   TXvfb X;
 };
 
 TEST_F(RemoteInput, ClicksAndKeysReachAWindowAndBlockingIsAnswered) {
-  TRelayProcess Relay(Folder("relay"));
-  THostProcess Host(Folder("host"), X.Display(), Relay.Url());
-  ASSERT_TRUE(Host.WaitState([](const nlohmann::json& S) {
-    return S["status"] == "Pronto. Aguardando o atendente.";
-  }));
+  auto Relay = StartRelay();
+  auto Host = StartHost(*Relay, X.Display());
+  ASSERT_TRUE(Host->WaitState(IsReady));
 
   // A window over the whole screen, above the host's, with the keyboard focus.
   Display* D = XOpenDisplay(X.Display().c_str());
@@ -46,16 +37,15 @@ TEST_F(RemoteInput, ClicksAndKeysReachAWindowAndBlockingIsAnswered) {
   XSetInputFocus(D, W, RevertToParent, CurrentTime);
   XSync(D, False);
 
-  TViewerProcess Viewer(Folder("viewers"), Relay.Url(),
-                        {"--id", Host.State()["id"], "--password", Host.State()["password"]},
-                        "wait-frames 1\n"
-                        "click 0 600 500 right\n"
-                        "type ab\n"
-                        "block 1\nwait-for 110 5000\n"
-                        "block 1\nwait-for 110 5000\n"
-                        "block 0\nwait-for 110 5000\n"
-                        "wait 500\nend\n");
-  ASSERT_EQ(Viewer.Wait(), 0) << Viewer.Output();
+  auto Viewer = Technician(*Relay, *Host,
+                           "wait-frames 1\n"
+                           "click 0 600 500 right\n"
+                           "type ab\n"
+                           "block 1\nwait-for 110 5000\n"
+                           "block 1\nwait-for 110 5000\n"
+                           "block 0\nwait-for 110 5000\n"
+                           "wait 500\nend\n");
+  ASSERT_EQ(Viewer->Wait(), 0) << Viewer->Output();
 
   struct TSeen {
     int Type;
@@ -82,7 +72,7 @@ TEST_F(RemoteInput, ClicksAndKeysReachAWindowAndBlockingIsAnswered) {
                                       {KeyPress, XK_b, 0, 0},
                                       {KeyRelease, XK_b, 0, 0}}));
   // Every blocking request is answered with the state that holds afterwards.
-  const std::string Log = Viewer.Log();
+  const std::string Log = Viewer->Log();
   std::vector<std::string> Answers;
   for (std::size_t At = Log.find(" 110 1 "); At != std::string::npos; At = Log.find(" 110 1 ", At + 1))
     Answers.push_back(Log.substr(At + 7, Log.find('\n', At) - At - 7));

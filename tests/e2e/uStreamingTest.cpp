@@ -12,7 +12,7 @@
 #include <regex>
 #include <thread>
 
-#include "e2e/uEndToEnd.h"
+#include "e2e/uEndToEndFixture.h"
 
 namespace halvora::test {
 namespace {
@@ -56,7 +56,7 @@ double Psnr(const TPixels& AA, const TPixels& AB) {
   return Mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / Mse);
 }
 
-class Streaming : public ::testing::Test {
+class Streaming : public TEndToEndTest {
  protected:
   void SetUp() override {
     X = NewThreeMonitorXvfb();
@@ -69,11 +69,6 @@ class Streaming : public ::testing::Test {
   }
   void TearDown() override {
     if (FDisplay) XCloseDisplay(FDisplay);
-  }
-  std::string Folder(const std::string& AName) {
-    const std::string Path = Temp.Path(AName);
-    std::filesystem::create_directories(Path);
-    return Path;
   }
 
   struct TProbe {
@@ -140,7 +135,6 @@ class Streaming : public ::testing::Test {
         std::sregex_iterator(Log.begin(), Log.end(), Frame), std::sregex_iterator()));
   }
 
-  TTempFolder Temp;
   std::unique_ptr<TXvfb> X;
   Display* FDisplay = nullptr;
   Window FRoot = 0;
@@ -151,30 +145,25 @@ TEST_F(Streaming, EveryMonitorArrivesAsTheScreenShowsItAndKeepsUp) {
   Paint(0, 0xC03020, 0x101010, 100);
   Paint(1, 0x2060A0, 0xF0F0F0, 200);
   Paint(2, 0x30A050, 0x000000, 20);
-  TRelayProcess Relay(Folder("relay"));
-  THostProcess Host(Folder("host"), X->Display(), Relay.Url());
-  ASSERT_TRUE(Host.WaitState([](const nlohmann::json& S) {
-    return S["status"] == "Pronto. Aguardando o atendente.";
-  }));
-  const std::string Id = Host.State()["id"], Password = Host.State()["password"];
+  auto Relay = StartRelay();
+  auto Host = StartHost(*Relay, X->Display());
+  ASSERT_TRUE(Host->WaitState(IsReady));
 
-  TViewerProcess First(Folder("viewers"), Relay.Url(), {"--id", Id, "--password", Password},
-                       "wait-frames 3 15000\nend\n");
-  ASSERT_EQ(First.Wait(), 0) << First.Output();
-  EXPECT_NE(First.Log().find(" 107 2 monitores=3 selecionado=0"), std::string::npos);
-  ExpectPicturesMatchTheScreen(First);
+  auto First = Technician(*Relay, *Host, "wait-frames 3 15000\nend\n");
+  ASSERT_EQ(First->Wait(), 0) << First->Output();
+  EXPECT_NE(First->Log().find(" 107 2 monitores=3 selecionado=0"), std::string::npos);
+  ExpectPicturesMatchTheScreen(*First);
 
   // Changes while a session runs reach the pictures of their monitors.
-  TViewerProcess Second(Folder("viewers"), Relay.Url(), {"--id", Id, "--password", Password},
-                        "wait-frames 3 15000\nwait 3000\nend\n");
-  for (int I = 0; I < 300 && Frames(Second) < 3; ++I) std::this_thread::sleep_for(50ms);
-  ASSERT_GE(Frames(Second), 3) << Second.Output();
+  auto Second = Technician(*Relay, *Host, "wait-frames 3 15000\nwait 3000\nend\n");
+  for (int I = 0; I < 300 && Frames(*Second) < 3; ++I) std::this_thread::sleep_for(50ms);
+  ASSERT_GE(Frames(*Second), 3) << Second->Output();
   Paint(0, 0x606060, 0xFFFFFF, 300);
   Paint(1, 0x2060A0, 0xF0F0F0, 400);
   Box(2, 200, 150, 0x8000FF);
-  ASSERT_EQ(Second.Wait(), 0) << Second.Output();
-  ExpectPicturesMatchTheScreen(Second);
-  EXPECT_GT(Frames(Second), 3);
+  ASSERT_EQ(Second->Wait(), 0) << Second->Output();
+  ExpectPicturesMatchTheScreen(*Second);
+  EXPECT_GT(Frames(*Second), 3);
 }
 
 }  // namespace
