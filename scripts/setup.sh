@@ -10,8 +10,13 @@ packages=(
   libturbojpeg0-dev libpng-dev libsqlite3-dev nlohmann-json3-dev libcurl4-openssl-dev
   libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxinerama-dev libxrender-dev
   libxtst-dev libxi-dev libxdamage-dev xinput xclip libsystemd-dev
+  chromium
   xvfb xauth x11-utils x11-xserver-utils trayer
 )
+
+# The browser tests drive Chromium from Node.js 20 (playwright-core); the machine's own Node
+# is used when there is one.
+command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do
