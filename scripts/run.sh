@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds the host, the reference relay and the test viewer,
-# starts the relay on 127.0.0.1 and the host against it, and prints how to connect.
-# The host runs on the current X display, or on a private Xvfb server when there is none.
-# Its settings live under build/run/home, so the desktop's own settings stay untouched.
-# Arguments go to the host (for example -dev for the server button). Ctrl+C stops everything.
+# starts the relay on 127.0.0.1 (also serving the web viewer) and the host against it, and
+# prints the web viewer's address with the ID and password to type.
+# The host runs on the current X display, or on a private Xvfb server when there is none (with
+# a small X application on it to look at). It runs with the dev switch, which also prints its
+# ID and password, and keeps its settings under build/run/demo, so the desktop's own settings
+# stay untouched. Further arguments go to the host. Ctrl+C stops everything.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -26,7 +28,7 @@ trap 'exit 130' INT TERM
 # The relay, on a free port of the loopback interface.
 rm -f "$demo/relay.port"
 build/run/tools/relay/halvora-relay --listen 127.0.0.1:0 --db "$demo/relay.db" \
-  --port-file "$demo/relay.port" >"$demo/relay.log" 2>&1 &
+  --port-file "$demo/relay.port" --static "$root/tools/webviewer" >"$demo/relay.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$demo/relay.port" ] && break; sleep 0.1; done
 port=$(tr -dc 0-9 <"$demo/relay.port")
@@ -47,29 +49,36 @@ if [ -z "${DISPLAY:-}" ]; then
   for _ in $(seq 100); do [ -s "$demo/xvfb.display" ] && break; sleep 0.1; done
   export DISPLAY=":$(tr -dc 0-9 <"$demo/xvfb.display")"
   echo "Sem tela: o host roda no Xvfb $DISPLAY."
+  # xmessage draws with Latin-1 fonts, so its text keeps to plain letters.
+  xmessage -geometry +480+200 -buttons "Sim:0,Sair:1" \
+    "Computador do cliente: clique em Sim ou Sair." >"$demo/xmessage.log" 2>&1 &
+  pids+=($!)
 fi
 
 HOME="$demo/home" XDG_CONFIG_HOME="$demo/home/config" XDG_RUNTIME_DIR="$demo/run" \
-  build/run/src/app/halvora "$@" &
+  build/run/src/app/halvora -dev "$@" >"$demo/host.out" 2>"$demo/host.log" &
 host=$!
 pids+=($host)
 
-# The relay knows the ID as soon as the host has registered.
-id=""
-for _ in $(seq 100); do
-  status=$(exec 3<>"/dev/tcp/127.0.0.1/$port" &&
-    printf 'GET /admin/status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n' >&3 &&
-    cat <&3) || true
-  id=$(grep -o '{[^{}]*}' <<<"$status" | grep '"online":true' | grep -o '"id":"[0-9]\{9\}"' |
-    head -n 1 | grep -o '[0-9]\{9\}' || true)
-  [ -n "$id" ] && break
+# The host prints its ID once it has registered, with the password of this run.
+line=""
+for _ in $(seq 150); do
+  line=$(grep -E 'ID [0-9]{3} [0-9]{3} [0-9]{3}' "$demo/host.out" | tail -n 1 || true)
+  [ -n "$line" ] && break
   sleep 0.2
 done
+id=$(grep -oE '[0-9]{3} [0-9]{3} [0-9]{3}' <<<"$line" | tr -d ' ' || true)
+password=$(sed -n 's/.*, senha //p' <<<"$line")
 
 echo
 echo "Relay:  $relay   (registro em $demo/relay.log)"
-echo "Host:   ID ${id:-(ainda não registrado)}; a senha aparece na janela do host."
-echo "Para conectar como técnico:"
-echo "  build/run/tools/viewer/halvora-viewer --relay $relay --id ${id:-<ID>} --password <senha> --out $demo/viewer"
+if [ -n "$id" ]; then
+  echo "Host:   ID $id, senha $password"
+else
+  echo "Host:   ainda não registrado; veja $demo/host.log"
+fi
+echo "Atendente no navegador:  http://127.0.0.1:$port/   (ID e senha acima)"
+echo "Atendente na linha de comando:"
+echo "  build/run/tools/viewer/halvora-viewer --relay $relay --id ${id:-<ID>} --password ${password:-<senha>} --out $demo/viewer"
 echo "Ctrl+C encerra o relay e o host."
 wait "$host"

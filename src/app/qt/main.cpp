@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <memory>
 
 #include "app/linux/uInstanceMarker.h"
@@ -118,7 +119,8 @@ class TModes final : public IEntryModes {
     TMainEnvironment Env;
     Env.ProgramPath = ProgramFilePath();
     Env.AgentMode = Agent;
-    Env.DevMode = HasSwitch(SWITCH_DEV);
+    const bool Dev = HasSwitch(SWITCH_DEV);
+    Env.DevMode = Dev;
     SetInputPlatform([] { return NewX11InputSink({}); });
     Env.Services.Capture = std::make_shared<TCaptureFactory>([] { return NewX11ScreenSource({}); });
     Env.Services.Input = std::make_shared<TInputQueue>();
@@ -150,7 +152,17 @@ class TModes final : public IEntryModes {
       FMarker->Listen([&] {
         if (Controller.Model().Caption == IdleCaption) View.ShowMainWindow();
       });
-      TTickTimer Tick([&] { Controller.tmrTickTimer(); });
+      // With the dev switch the ID and password also go to standard output, for a host that
+      // runs where nobody sees its window (a demo on a private X server).
+      std::string Shown;
+      TTickTimer Tick([&] {
+        Controller.tmrTickTimer();
+        if (!Dev) return;
+        const std::string Now = "Halvora: ID " + Controller.Model().lblId.Text + ", senha " +
+                                Controller.Model().lblPassword.Text;
+        if (Now != Shown) std::printf("%s\n", (Shown = Now).c_str());
+        std::fflush(stdout);
+      });
       if (!Agent) View.show();
       Code = App.exec();
     }
