@@ -298,11 +298,13 @@ TEST_F(CaptureThread, FramesOf20000BytesOrLessLeaveTheQuality) {
   Screen.FrameSize = 20000;
   Start();
   AckAfter(2, 300);
-  AckAfter(3, 300);
+  // The second frame is out; the third is captured only after its acknowledgement.
+  ASSERT_TRUE(WaitSent(3));
   {
     std::lock_guard Guard(Screen.Lock);
     Screen.FrameSize = 20001;
   }
+  AckAfter(3, 300);
   AckAfter(4, 300);
   ASSERT_TRUE(WaitSent(5));
   EXPECT_EQ(Qualities(), (std::vector<int>{60, 60, 60, 50}));
