@@ -12,16 +12,6 @@ constexpr std::size_t cHeaderBytes = 7;
 constexpr std::size_t cTileHeaderBytes = 12;
 constexpr int cDefaultQuality = 60;
 
-void PutU16(std::uint8_t* ATo, std::uint32_t AValue) {
-  ATo[0] = static_cast<std::uint8_t>(AValue);
-  ATo[1] = static_cast<std::uint8_t>(AValue >> 8);
-}
-
-void PutU32(std::uint8_t* ATo, std::uint32_t AValue) {
-  PutU16(ATo, AValue);
-  PutU16(ATo + 2, AValue >> 16);
-}
-
 }  // namespace
 
 TScreenCapturer::TScreenCapturer(std::unique_ptr<IScreenGrabber> AGrabber)
@@ -52,9 +42,9 @@ bool TScreenCapturer::CaptureChanges(const TRect& AArea, std::uint8_t AMonitor,
 
   APayload.resize(cHeaderBytes);
   APayload[0] = AMonitor;
-  PutU16(&APayload[1], static_cast<std::uint32_t>(FWidth));
-  PutU16(&APayload[3], static_cast<std::uint32_t>(FHeight));
-  PutU16(&APayload[5], static_cast<std::uint32_t>(Rects.size()));
+  PutLe(&APayload[1], static_cast<std::uint32_t>(FWidth), 2);
+  PutLe(&APayload[3], static_cast<std::uint32_t>(FHeight), 2);
+  PutLe(&APayload[5], static_cast<std::uint32_t>(Rects.size()), 2);
   for (const TRect& Rect : Rects) WriteTile(Rect, APayload);
   const std::size_t RowBytes = static_cast<std::size_t>(FWidth) * 4;
   if (FPitch == RowBytes)
@@ -140,11 +130,11 @@ void TScreenCapturer::WriteTile(const TRect& ARect, TIdBytes& AStream) {
       Row(ARect.Top) + static_cast<std::size_t>(ARect.Left) * 4, FPitch, Width, Height, Quality);
   const std::size_t At = AStream.size();
   AStream.resize(At + cTileHeaderBytes);
-  PutU16(&AStream[At], static_cast<std::uint32_t>(ARect.Left));
-  PutU16(&AStream[At + 2], static_cast<std::uint32_t>(ARect.Top));
-  PutU16(&AStream[At + 4], static_cast<std::uint32_t>(Width));
-  PutU16(&AStream[At + 6], static_cast<std::uint32_t>(Height));
-  PutU32(&AStream[At + 8], static_cast<std::uint32_t>(Jpeg.size()));
+  PutLe(&AStream[At], static_cast<std::uint32_t>(ARect.Left), 2);
+  PutLe(&AStream[At + 2], static_cast<std::uint32_t>(ARect.Top), 2);
+  PutLe(&AStream[At + 4], static_cast<std::uint32_t>(Width), 2);
+  PutLe(&AStream[At + 6], static_cast<std::uint32_t>(Height), 2);
+  PutLe(&AStream[At + 8], static_cast<std::uint32_t>(Jpeg.size()), 4);
   AStream.insert(AStream.end(), Jpeg.begin(), Jpeg.end());
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "base/uAscii.h"
 #include "base/uText.h"
 #include "protocol/uProtocol.h"
 
@@ -17,39 +18,24 @@ constexpr std::size_t EndBytes = 5;           // message 115
 
 const char* const ReceiveFailedText = "Falha ao receber a área de transferência: ";
 
-void PutU32(TIdBytes& ABytes, std::uint32_t AValue) {
-  for (int I = 0; I < 4; ++I) ABytes.push_back(static_cast<std::uint8_t>(AValue >> (8 * I)));
-}
-
-void PutU64(TIdBytes& ABytes, std::uint64_t AValue) {
-  for (int I = 0; I < 8; ++I) ABytes.push_back(static_cast<std::uint8_t>(AValue >> (8 * I)));
-}
-
+void PutU32(TIdBytes& ABytes, std::uint32_t AValue) { AppendLe(ABytes, AValue, 4); }
+void PutU64(TIdBytes& ABytes, std::uint64_t AValue) { AppendLe(ABytes, AValue, 8); }
 std::uint32_t GetU32(const std::uint8_t* AFrom) {
-  std::uint32_t Value = 0;
-  for (int I = 3; I >= 0; --I) Value = (Value << 8) | AFrom[I];
-  return Value;
+  return static_cast<std::uint32_t>(GetLe(AFrom, 4));
 }
-
-std::uint64_t GetU64(const std::uint8_t* AFrom) {
-  std::uint64_t Value = 0;
-  for (int I = 7; I >= 0; --I) Value = (Value << 8) | AFrom[I];
-  return Value;
-}
+std::uint64_t GetU64(const std::uint8_t* AFrom) { return GetLe(AFrom, 8); }
 
 // Windows opens a device instead of a file for these names, whatever the extension.
 bool IsDeviceName(std::string_view APart) {
   std::string_view Base = APart.substr(0, APart.find('.'));
   while (!Base.empty() && Base.back() == ' ') Base.remove_suffix(1);
-  std::string Upper(Base);
-  for (char& C : Upper)
-    if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 'a' + 'A');
-  static const std::array<std::string_view, 6> Fixed{"CON", "PRN",    "AUX",
-                                                     "NUL", "CONIN$", "CONOUT$"};
-  if (std::find(Fixed.begin(), Fixed.end(), Upper) != Fixed.end()) return true;
-  if (Upper.size() < 4 || (Upper.compare(0, 3, "COM") != 0 && Upper.compare(0, 3, "LPT") != 0))
+  const std::string Lower = AsciiLower(Base);
+  static const std::array<std::string_view, 6> Fixed{"con", "prn",    "aux",
+                                                     "nul", "conin$", "conout$"};
+  if (std::find(Fixed.begin(), Fixed.end(), Lower) != Fixed.end()) return true;
+  if (Lower.size() < 4 || (Lower.compare(0, 3, "com") != 0 && Lower.compare(0, 3, "lpt") != 0))
     return false;
-  const std::string_view Number = std::string_view(Upper).substr(3);
+  const std::string_view Number = std::string_view(Lower).substr(3);
   // A digit, or a superscript one, two or three (also reserved by Windows).
   return (Number.size() == 1 && Number[0] >= '0' && Number[0] <= '9') || Number == "\xC2\xB9" ||
          Number == "\xC2\xB2" || Number == "\xC2\xB3";
