@@ -105,10 +105,8 @@ bool TCaptureThread::CaptureAndSend(TLoop& ALoop, int AMonitor) {
   return true;
 }
 
-std::unique_ptr<ICaptureSession> TCaptureFactory::Create(TRelayClient& AConn) {
-  return std::make_unique<TCaptureThread>(
-      [&AConn](std::uint8_t ACmd, const TIdBytes& APayload) { return AConn.Send(ACmd, APayload); },
-      FNewSource);
+std::unique_ptr<ICaptureSession> TCaptureFactory::Create(TSendPacketFunc ASend) {
+  return std::make_unique<TCaptureThread>(std::move(ASend), FNewSource);
 }
 
 }  // namespace halvora

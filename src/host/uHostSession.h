@@ -60,7 +60,7 @@ class TCaptureThread final : public TThread, public ICaptureSession {
 class TCaptureFactory final : public ICaptureFactory {
  public:
   explicit TCaptureFactory(TScreenSourceFactory ANewSource) : FNewSource(std::move(ANewSource)) {}
-  std::unique_ptr<ICaptureSession> Create(TRelayClient& AConn) override;
+  std::unique_ptr<ICaptureSession> Create(TSendPacketFunc ASend) override;
 
  private:
   TScreenSourceFactory FNewSource;

@@ -1,7 +1,5 @@
 #include "host/uMain.h"
 
-#include <cstring>
-
 #include "base/uAscii.h"
 #include "base/uText.h"
 #include "host/uSettings.h"
@@ -35,7 +33,8 @@ std::string FirstUtf16Units(const std::string& AText, std::size_t ACount) {
 
 }  // namespace
 
-TfrmMain::TfrmMain(TMainEnvironment AEnv) : FEnv(std::move(AEnv)) {
+TfrmMain::TfrmMain(TMainEnvironment AEnv)
+    : FEnv(std::move(AEnv)), FPath(FEnv.Services.Input) {
   if (FEnv.AgentMode) {
     FModel.Tray.Hint = IdleTrayHint;
     FModel.Tray.Visible = true;
@@ -101,12 +100,14 @@ void TfrmMain::ConnectRelay() {
   FConn->SetOnPacket(
       [this](std::uint8_t ACmd, const TIdBytes& APayload) { PacketReceived(ACmd, APayload); });
   FConn->SetOnOnline([this](bool AOnline) { RelayOnline(AOnline); });
+  FConn->SetOnLinkLost([this] { LinkLost(); });
 }
 
 void TfrmMain::DestroyRelay() {
   // Out of the field first, so that nothing reaches a client that is being destroyed.
   std::unique_ptr<TRelayClient> Old = std::move(FConn);
   Old.reset();
+  FPath.ClientReplaced();
 }
 
 bool TfrmMain::Send(std::uint8_t ACmd, const TIdBytes& APayload) {
@@ -118,6 +119,7 @@ void TfrmMain::RelayOnline(bool AOnline) {
   if (AOnline) {
     SetStatus("Registrando no servidor...");
   } else {
+    FPath.EndHandled();
     EndSession(false);
     SetStatus("Sem conexão com o servidor. Tentando reconectar...");
   }
@@ -133,9 +135,11 @@ void TfrmMain::PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload) {
       UpdateIdentity();
       break;
     case cmdAccessRequest:
+      FPath.EndHandled();
       AccessRequested(BytesToText(APayload), false);
       break;
     case cmdSessionEnded:
+      FPath.EndHandled();
       if (FRole != TSessionRole::srNone) {
         EndSession(false);
         SetStatus("Sessão encerrada pelo atendente.");
@@ -154,6 +158,7 @@ void TfrmMain::PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload) {
       ShowPermanentAccess(ParseDecimal(BytesToText(APayload)).value_or(0));
       break;
     case cmdTrustedAccess:
+      FPath.EndHandled();
       AccessRequested(BytesToText(APayload), true);
       break;
     case cmdBrand:
@@ -186,34 +191,10 @@ void TfrmMain::PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload) {
 }
 
 bool TfrmMain::DirectPacket(std::uint8_t ACmd, const TIdBytes& APayload) {
-  if (ACmd != cmdFrameAck && ACmd != cmdMouse && ACmd != cmdKey && ACmd != cmdSelectMonitor)
-    return false;
-  std::lock_guard Guard(FHostLock);
-  if (!FHosting || !FCapture) return true;
-  switch (ACmd) {
-    case cmdFrameAck:
-      FCapture->FrameAcked();
-      break;
-    case cmdMouse:
-      if (APayload.size() == sizeof(TMousePacket) && FEnv.Services.Input) {
-        TMousePacket Packet;
-        std::memcpy(&Packet, APayload.data(), sizeof Packet);
-        FEnv.Services.Input->QueueMouseInput(Packet, Packet.Monitor);
-      }
-      break;
-    case cmdKey:
-      if (APayload.size() == sizeof(TKeyPacket) && FEnv.Services.Input) {
-        TKeyPacket Packet;
-        std::memcpy(&Packet, APayload.data(), sizeof Packet);
-        FEnv.Services.Input->QueueKeyInput(Packet);
-      }
-      break;
-    case cmdSelectMonitor:
-      if (APayload.size() == 1) FCapture->SelectMonitor(APayload[0]);
-      break;
-  }
-  return true;
+  return FPath.DirectPacket(ACmd, APayload);
 }
+
+void TfrmMain::LinkLost() { FPath.LinkLost(); }
 
 void TfrmMain::tmrTickTimer() {
   if (++FPingTicks >= KeepAliveTicks) {
@@ -233,17 +214,18 @@ void TfrmMain::StartHosting() {
   FFailCount = 0;
   FRole = TSessionRole::srHost;
   Send(cmdAccessResult, SingleByte(1));
-  {
-    std::lock_guard Guard(FHostLock);
-    if (FConn && FEnv.Services.Capture) FCapture = FEnv.Services.Capture->Create(*FConn);
-    FHosting = true;
-  }
-  if (FEnv.Services.Clip) {
-    TRelayClient* Conn = FConn.get();
-    FEnv.Services.Clip->Activate([Conn](std::uint8_t ACmd, const TIdBytes& APayload) {
-      return Conn && Conn->Send(ACmd, APayload);
-    });
-  }
+  TRelayClient* Conn = FConn.get();
+  // Refused only when the relay has ended this pairing already; that end, still queued,
+  // then ends the session.
+  FPath.Open(
+      [Conn](std::uint8_t ACmd, const TIdBytes& APayload) {
+        return Conn && Conn->Send(ACmd, APayload);
+      },
+      [&](TSendPacketFunc ASend) -> std::unique_ptr<ICaptureSession> {
+        if (!Conn || !FEnv.Services.Capture) return nullptr;
+        return FEnv.Services.Capture->Create(std::move(ASend));
+      });
+  if (FEnv.Services.Clip) FEnv.Services.Clip->Activate(FPath.SessionSend());
   const std::string Name = PeerDisplayName();
   SetStatus("Este computador está sendo controlado por " + Name + ".");
   UpdateIdentity();
@@ -267,13 +249,7 @@ void TfrmMain::EndSession(bool ANotify) {
   FNonce.clear();
   if (FEnv.Services.Blocker) FEnv.Services.Blocker->SetActive(false);
   if (FEnv.Services.Clip) FEnv.Services.Clip->Deactivate();
-  std::unique_ptr<ICaptureSession> Capture;
-  {
-    std::lock_guard Guard(FHostLock);
-    FHosting = false;
-    Capture = std::move(FCapture);
-  }
-  Capture.reset();  // waits for the capture loop, outside the lock
+  FPath.Close().reset();  // waits for the capture loop, outside the path's lock
   if (FEnv.Services.Input) FEnv.Services.Input->QueueReleaseKeys();
   if (FSessionBrand) {
     FSessionBrand = false;
@@ -288,7 +264,9 @@ void TfrmMain::EndSession(bool ANotify) {
     Changed();
     if (FEnv.View && !FEnv.AgentMode) FEnv.View->RestoreApplication();
   }
-  if (ANotify) Send(cmdHostEnd, {});
+  // After an end that is still queued, the relay has closed this pairing already, and a 7
+  // would close the next one.
+  if (ANotify && !FPath.EndPending()) Send(cmdHostEnd, {});
   UpdateIdentity();
 }
 
@@ -309,7 +287,11 @@ void TfrmMain::SetInputBlocked(bool ARequested) {
 // --- admission ---
 
 void TfrmMain::AccessRequested(const std::string& AText, bool ATrusted) {
-  if (FRole == TSessionRole::srHost) return;
+  // A later end is queued already: this technician has left the relay again.
+  if (FPath.EndPending()) return;
+  // The relay pairs one technician at a time: a request during a session means that it has
+  // ended the session on its side and that what it delivers now comes from the new technician.
+  if (FRole == TSessionRole::srHost) EndSession(false);
   FRole = TSessionRole::srHostAuth;
   const TFields Fields = SplitFields(AText);
   FPeerId = Fields.First;
@@ -329,12 +311,16 @@ void TfrmMain::AccessRequested(const std::string& AText, bool ATrusted) {
 
 void TfrmMain::CheckProof(const std::string& AProof) {
   if (FRole != TSessionRole::srHostAuth) return;
+  // With an end queued behind it, the proof answers a pairing that is over: it admits nobody,
+  // but a wrong one still counts.
+  const bool Current = !FPath.EndPending();
   if (SameProof(AProof, ProofHash(FNonce, FPassword))) {
+    if (!Current) return;
     Send(cmdProofAccepted, {});
     StartHosting();
     return;
   }
-  Send(cmdAccessResult, SingleByte(0));
+  if (Current) Send(cmdAccessResult, SingleByte(0));
   EndSession(true);
   if (++FFailCount < MaxFailures) {
     SetStatus("Tentativa de conexão recusada: senha incorreta.");

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "host/uMainModel.h"
+#include "host/uSessionPath.h"
 #include "host/uSessionServices.h"
 #include "install/uSystemFolders.h"
 #include "protocol/uConnection.h"
@@ -28,8 +28,8 @@ struct TMainEnvironment {
 
 // The main window's controller: settings and identity, the relay client, the session role,
 // the dispatch of every message, admission of a technician and the window model.
-// Everything runs on the main thread except DirectPacket, which the relay client calls on
-// its own thread.
+// Everything runs on the main thread except DirectPacket and LinkLost, which the relay client
+// calls on its own thread and which reach only the session path.
 class TfrmMain {
  public:
   // Creation: loads the settings, makes a password and connects.
@@ -53,6 +53,7 @@ class TfrmMain {
   // Hooks of the relay client.
   void PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload);
   bool DirectPacket(std::uint8_t ACmd, const TIdBytes& APayload);
+  void LinkLost();
   void RelayOnline(bool AOnline);
 
   void ApplyBrand(const std::string& ACode, const std::string& AName, const TIdBytes& ALogoPng);
@@ -102,9 +103,7 @@ class TfrmMain {
   TMainEnvironment FEnv;
   TMainWindowModel FModel;
   std::unique_ptr<TRelayClient> FConn;
-  std::unique_ptr<ICaptureSession> FCapture;
-  std::mutex FHostLock;  // guards FHosting and FCapture against the direct path
-  bool FHosting = false;
+  TSessionPath FPath;  // what the relay client's thread reaches of a running session
   TSessionRole FRole = TSessionRole::srNone;
   bool FOnline = false;
   std::string FServerUrl, FMyId, FKey, FPassword;

@@ -10,8 +10,6 @@
 
 namespace halvora {
 
-class TRelayClient;
-
 // Sends one message; false when it could not be sent.
 using TSendPacketFunc = std::function<bool(std::uint8_t ACmd, const TIdBytes& APayload)>;
 
@@ -28,8 +26,8 @@ class ICaptureSession {
 class ICaptureFactory {
  public:
   virtual ~ICaptureFactory() = default;
-  // Starts streaming over AConn at once.
-  virtual std::unique_ptr<ICaptureSession> Create(TRelayClient& AConn) = 0;
+  // Starts streaming at once; every frame and announcement goes out through ASend.
+  virtual std::unique_ptr<ICaptureSession> Create(TSendPacketFunc ASend) = 0;
 };
 
 // Injection of the technician's input, in arrival order, on a worker of its own.

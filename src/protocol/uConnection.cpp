@@ -88,6 +88,11 @@ void TRelayClient::SetOnDirectPacket(TDirectPacketFunc AFunc) {
   FOnDirect = std::move(AFunc);
 }
 
+void TRelayClient::SetOnLinkLost(std::function<void()> AFunc) {
+  std::lock_guard Guard(FDirectLock);
+  FOnLinkLost = std::move(AFunc);
+}
+
 bool TRelayClient::OpenSocket() {
   if (FHost.empty() || FPort < 1 || FPort > 65535 || !FTransports) return false;
   std::shared_ptr<IRelayTransport> Request = FTransports->NewTransport();
@@ -182,6 +187,11 @@ bool TRelayClient::CallDirect(std::uint8_t ACmd, const TIdBytes& APayload) {
   return FOnDirect && FOnDirect(ACmd, APayload);
 }
 
+void TRelayClient::CallLinkLost() {
+  std::lock_guard Guard(FDirectLock);
+  if (FOnLinkLost) FOnLinkLost();
+}
+
 // The hooks are copied before they run: a hook may destroy this client (the owner replaces
 // it or shuts the link down), which must not destroy the hook while it runs.
 void TRelayClient::QueuePacket(std::uint8_t ACmd, TIdBytes APayload) {
@@ -239,7 +249,10 @@ void TRelayClient::Execute() {
     }
     SetOnline(false);
     CloseHandles();
-    if (WasOnline && !Terminated()) QueueOnline(false);
+    if (WasOnline && !Terminated()) {
+      CallLinkLost();
+      QueueOnline(false);
+    }
     if (Terminated()) break;
     FClock.WaitFor(FWake, FRecusado ? RefusedWait : RetryWait);
     FRecusado = false;

@@ -55,11 +55,13 @@ class TRelayClient final : public TThread {
   // Sends one message; false (and nothing sent) while not connected or when the send fails.
   bool Send(std::uint8_t ACmd, const TIdBytes& APayload);
 
-  // OnPacket and OnOnline run on the main thread; OnDirectPacket on the client's thread,
-  // between two receives, so it must be short.
+  // OnPacket and OnOnline run on the main thread. OnDirectPacket runs on the client's thread
+  // for every message before it could be queued, between two receives, so it must be short;
+  // OnLinkLost runs there too when a connection ends, before OnOnline(false) is queued.
   void SetOnPacket(TPacketEvent AEvent) { FOnPacket = std::move(AEvent); }
   void SetOnOnline(TOnlineEvent AEvent) { FOnOnline = std::move(AEvent); }
   void SetOnDirectPacket(TDirectPacketFunc AFunc);
+  void SetOnLinkLost(std::function<void()> AFunc);
 
  protected:
   void Execute() override;
@@ -73,6 +75,7 @@ class TRelayClient final : public TThread {
   void CloseHandles();
   void SetOnline(bool AValue);
   bool CallDirect(std::uint8_t ACmd, const TIdBytes& APayload);
+  void CallLinkLost();
   void QueuePacket(std::uint8_t ACmd, TIdBytes APayload);
   void QueueOnline(bool AValue);
 
@@ -99,8 +102,9 @@ class TRelayClient final : public TThread {
   bool FOnline = false;
   TPacketEvent FOnPacket;
   TOnlineEvent FOnOnline;
-  std::mutex FDirectLock;  // the direct hook may be assigned while the thread already runs
+  std::mutex FDirectLock;  // the direct hooks may be assigned while the thread already runs
   TDirectPacketFunc FOnDirect;
+  std::function<void()> FOnLinkLost;
   const std::shared_ptr<ITransportFactory> FTransports;
   IClock& FClock;
 };

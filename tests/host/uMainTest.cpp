@@ -1,7 +1,9 @@
 // The session controller over a scripted relay: roles, texts, admission and the direct path.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "install/uInstalacao.h"
 #include "protocol/uProtocol.h"
@@ -84,6 +86,33 @@ class HostController : public ::testing::Test, public THostHarness {
   }
   std::string Proof(const std::string& ANonce) {
     return test::Sha256Hex(ANonce + ":" + Host->Password());
+  }
+
+  // Lets the relay client's thread take AMessages while the main thread runs nothing; returns
+  // once a marker behind them waits in the main queue.
+  void ReceiveOnClientThread(const std::vector<TIdBytes>& AMessages) {
+    std::size_t Expected = Loop.Queue().PendingCount() + 1;
+    for (const TIdBytes& Message : AMessages) {
+      Relay->Push(Message);
+      Expected += !IsDirect(Message[0]);
+    }
+    Relay->Push(Frame(cmdPermanentCount, "1"));
+    const auto Guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Loop.Queue().PendingCount() < Expected && std::chrono::steady_clock::now() < Guard)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(Loop.Queue().PendingCount(), Expected);
+  }
+  static bool IsDirect(std::uint8_t ACmd) {
+    return ACmd == cmdFrameAck || ACmd == cmdMouse || ACmd == cmdKey || ACmd == cmdSelectMonitor;
+  }
+  // What reached input or capture since the log was last cleared.
+  std::vector<std::string> SessionCalls() {
+    std::vector<std::string> Result;
+    for (const std::string& Call : Fakes.Log.Calls())
+      if (Call.starts_with("input.mouse") || Call.starts_with("input.key") ||
+          Call == "capture.ack" || Call.starts_with("capture.monitor") || Call == "capture.start")
+        Result.push_back(Call);
+    return Result;
   }
 
  private:
@@ -195,18 +224,19 @@ TEST_F(HostController, RoleTransitions) {
        TRole::srNone,
        {End},
        nullptr},
+      // The relay pairs one technician at a time: a request means it ended the session.
       {"request during a session",
        TRole::srHost,
        Msg(cmdAccessRequest, "3|Caio|"),
-       TRole::srHost,
+       TRole::srHostAuth,
        {},
-       "Este computador está sendo controlado por Fulano."},
+       "Caio está pedindo acesso..."},
       {"trusted during a session",
        TRole::srHost,
        Msg(cmdTrustedAccess, "3|Caio|"),
        TRole::srHost,
-       {},
-       "Este computador está sendo controlado por Fulano."},
+       {Admitted},
+       "Este computador está sendo controlado por Caio."},
       {"proof without a challenge",
        TRole::srNone,
        Msg(cmdProof, std::string(64, '0')),
@@ -236,7 +266,7 @@ TEST_F(HostController, RoleTransitions) {
     Row.Event(*this, Nonce);
     EXPECT_EQ(Host->Role(), Row.To);
     std::vector<TIdBytes> Messages = Sent();
-    if (Row.From == TRole::srNone && Row.To == TRole::srHostAuth) {
+    if (Row.From != TRole::srHostAuth && Row.To == TRole::srHostAuth) {
       ASSERT_EQ(Messages.size(), 1u);
       EXPECT_EQ(Messages[0][0], cmdChallenge);
       Messages.clear();
@@ -393,6 +423,95 @@ TEST_F(HostController, TheDirectPathServesOnlyARunningSession) {
     Receive(Message);
   EXPECT_EQ(Fakes.Log.Calls(), (std::vector<std::string>{"capture.ack", "input.mouse 1 16 32 7",
                                                          "input.key 65 1", "capture.monitor 2"}));
+}
+
+// The relay may pair another technician as soon as a session ends; what that technician sends
+// must not act here before the host has seen the end, however late the main thread runs.
+TEST_F(HostController, NothingDeliveredAfterAnEndReachesInputOrCapture) {
+  const TIdBytes Mouse{cmdMouse, 0, 0x10, 0x00, 0x20, 0x00, 1, 0, 0};
+  const std::vector<TIdBytes> Intruder{Mouse, {cmdKey, 0x41, 0x00, 1}, {cmdFrameAck},
+                                       {cmdSelectMonitor, 1}};
+  struct TCase {
+    const char* Name;
+    std::function<void(HostController&)> End;
+    TRole After;
+  };
+  const auto Message = [](std::uint8_t ACmd, const char* AText) {
+    return [=](HostController& AHost) { AHost.ReceiveOnClientThread({Frame(ACmd, AText)}); };
+  };
+  const TCase Cases[] = {
+      {"ended by the technician", Message(cmdSessionEnded, ""), TRole::srNone},
+      {"another technician asks", Message(cmdAccessRequest, "2|Bia|"), TRole::srHostAuth},
+      {"another technician is trusted", Message(cmdTrustedAccess, "2|Bia|"), TRole::srHost},
+      {"link lost",
+       [](HostController& AHost) {
+         const int Before = AHost.Relay->Connections();
+         AHost.Relay->Drop();
+         ASSERT_TRUE(AHost.Clock.WaitForWaiters(1));  // the client waits to reconnect
+         AHost.Clock.Advance(3000);
+         const auto Guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         while (AHost.Relay->Connections() == Before && std::chrono::steady_clock::now() < Guard)
+           std::this_thread::sleep_for(std::chrono::milliseconds(1));
+       },
+       TRole::srNone},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    TearDown();
+    Host.reset();
+    Relay->TakeSent();
+    SetUp();
+    Admit();
+    Fakes.Log.Clear();
+    Case.End(*this);
+    ReceiveOnClientThread(Intruder);
+    EXPECT_EQ(SessionCalls(), std::vector<std::string>{});
+
+    Sync();
+    EXPECT_EQ(Host->Role(), Case.After);
+    Fakes.Log.Clear();
+    Receive(Mouse);
+    // Only a new admission opens the path again.
+    EXPECT_EQ(SessionCalls().size(), Case.After == TRole::srHost ? 1u : 0u);
+  }
+}
+
+// Frames still on their way when a session ends must not reach whoever the relay pairs next.
+TEST_F(HostController, TheSessionSendsNothingOnceItsEndHasArrived) {
+  Admit();
+  const TSendPacketFunc Send = Fakes.Capture->FSend;
+  EXPECT_TRUE(Send(cmdMonitorInfo, {1, 0}));
+  EXPECT_EQ(Sent(), (std::vector<TIdBytes>{{cmdMonitorInfo, 1, 0}}));
+  ReceiveOnClientThread({Frame(cmdSessionEnded)});
+  EXPECT_FALSE(Send(cmdMonitorInfo, {1, 0}));
+  Sync();
+  Admit();
+  EXPECT_FALSE(Send(cmdMonitorInfo, {1, 0})) << "a new session does not revive an old sender";
+  EXPECT_TRUE(Fakes.Capture->FSend(cmdMonitorInfo, {1, 0}));
+  EXPECT_EQ(Sent(), (std::vector<TIdBytes>{{cmdMonitorInfo, 1, 0}}));
+}
+
+TEST_F(HostController, AProofOvertakenByTheEndOfItsPairingAdmitsNobody) {
+  const TIdBytes Mouse{cmdMouse, 0, 0x10, 0x00, 0x20, 0x00, 1, 0, 0};
+  const std::string Nonce = Challenge("1|Ana|");
+  ReceiveOnClientThread({Frame(cmdProof, Proof(Nonce)), Frame(cmdSessionEnded),
+                         Frame(cmdAccessRequest, "2|Bia|"), Mouse});
+  Sync();
+  EXPECT_EQ(Host->Role(), TRole::srHostAuth);
+  EXPECT_EQ(Host->Status(), "Bia está pedindo acesso...");
+  std::vector<TIdBytes> Messages = Sent();
+  ASSERT_EQ(Messages.size(), 1u);  // Bia's challenge, and no 11, 102 or 7 for Ana
+  EXPECT_EQ(Messages[0][0], cmdChallenge);
+  EXPECT_EQ(SessionCalls(), std::vector<std::string>{});
+
+  // A wrong proof in the same place still counts, and tells nobody.
+  const std::string Password = Host->Password();
+  for (int I = 0; I < 5; ++I) {
+    ReceiveOnClientThread({Frame(cmdProof, "x"), Frame(cmdAccessRequest, "2|Bia|")});
+    Sync();
+  }
+  EXPECT_NE(Host->Password(), Password);
+  for (const TIdBytes& Sent : Sent()) EXPECT_EQ(Sent[0], cmdChallenge);
 }
 
 TEST_F(HostController, ASessionDrivesTheSubsystemsAndTheWindow) {

@@ -18,7 +18,8 @@ class TFakeCaptureSession final : public ICaptureSession {
 
 }  // namespace
 
-std::unique_ptr<ICaptureSession> TFakeCapture::Create(TRelayClient&) {
+std::unique_ptr<ICaptureSession> TFakeCapture::Create(TSendPacketFunc ASend) {
+  FSend = std::move(ASend);
   return std::make_unique<TFakeCaptureSession>(FLog);
 }
 

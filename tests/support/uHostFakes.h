@@ -35,7 +35,8 @@ class TCallLog {
 class TFakeCapture final : public ICaptureFactory {
  public:
   explicit TFakeCapture(TCallLog& ALog) : FLog(ALog) {}
-  std::unique_ptr<ICaptureSession> Create(TRelayClient&) override;
+  std::unique_ptr<ICaptureSession> Create(TSendPacketFunc ASend) override;
+  TSendPacketFunc FSend;  // what the last capture was given to send with
 
  private:
   TCallLog& FLog;
