@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds the host, the reference relay and the test viewer,
 # starts the relay on 127.0.0.1 (also serving the web viewer) and the host against it, and
-# prints the web viewer's address with the ID and password to type.
+# prints the web viewer's address with the ID and password to type, and how to reach the relay's
+# admin endpoint.
 # The host runs on the current X display, or on a private Xvfb server when there is none (with
 # a small X application on it to look at). It runs with the dev switch, which also prints its
 # ID and password, and keeps its settings under build/run/demo, so the desktop's own settings
@@ -25,10 +26,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# The relay, on a free port of the loopback interface.
+# The relay, on a free port of the loopback interface, with a fresh admin token that only this
+# user can read.
 rm -f "$demo/relay.port"
+(umask 077 && od -An -tx1 -N32 /dev/urandom | tr -d ' \n' >"$demo/admin.token")
 build/run/tools/relay/halvora-relay --listen 127.0.0.1:0 --db "$demo/relay.db" \
-  --port-file "$demo/relay.port" --static "$root/tools/webviewer" >"$demo/relay.log" 2>&1 &
+  --port-file "$demo/relay.port" --static "$root/tools/webviewer" \
+  --admin-token-file "$demo/admin.token" >"$demo/relay.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$demo/relay.port" ] && break; sleep 0.1; done
 port=$(tr -dc 0-9 <"$demo/relay.port")
@@ -80,5 +84,7 @@ fi
 echo "Atendente no navegador:  http://127.0.0.1:$port/   (ID e senha acima)"
 echo "Atendente na linha de comando:"
 echo "  build/run/tools/viewer/halvora-viewer --relay $relay --id ${id:-<ID>} --password ${password:-<senha>} --out $demo/viewer"
+echo "Administração do relay (token em $demo/admin.token):"
+echo "  curl -H \"Authorization: Bearer \$(cat $demo/admin.token)\" http://127.0.0.1:$port/admin/status"
 echo "Ctrl+C encerra o relay e o host."
 wait "$host"

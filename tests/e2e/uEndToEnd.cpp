@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -26,6 +28,13 @@ std::string Fresh(const std::string& AFolder, const std::string& AName) {
   return AFolder + "/" + AName + "-" + std::to_string(++Counter);
 }
 
+std::string RandomToken() {
+  std::random_device Random;
+  char Text[33];
+  std::snprintf(Text, sizeof Text, "%08x%08x%08x%08x", Random(), Random(), Random(), Random());
+  return Text;
+}
+
 int CountEntries(const std::string& AFolder, const std::function<bool(const std::string&)>& AKeep) {
   int Count = 0;
   for (const auto& Entry : std::filesystem::directory_iterator(AFolder)) {
@@ -38,12 +47,17 @@ int CountEntries(const std::string& AFolder, const std::function<bool(const std:
 
 }  // namespace
 
-TRelayProcess::TRelayProcess(const std::string& AFolder, std::uint16_t APort) {
+TRelayProcess::TRelayProcess(const std::string& AFolder, std::uint16_t APort)
+    : FAdminToken(RandomToken()) {
   const std::string PortFile = Fresh(AFolder, "port");
+  const std::string TokenFile = Fresh(AFolder, "admin-token");
+  WriteFile(TokenFile, FAdminToken + "\n");
+  ::chmod(TokenFile.c_str(), 0600);
   FProcess = std::make_unique<TChildProcess>(
       HALVORA_RELAY,
       std::vector<std::string>{"--listen", "127.0.0.1:" + std::to_string(APort), "--db",
-                               AFolder + "/relay.db", "--port-file", PortFile, "--quiet"},
+                               AFolder + "/relay.db", "--port-file", PortFile, "--admin-token-file",
+                               TokenFile, "--quiet"},
       std::vector<std::string>{}, Fresh(AFolder, "relay-out"));
   std::string Text;
   if (!WaitUntil([&] {
@@ -72,6 +86,7 @@ int TRelayProcess::Http(const std::string& AMethod, const std::string& ATarget,
     Stream.connect(tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), FPort));
     http::request<http::string_body> Request(http::string_to_verb(AMethod), ATarget, 11);
     Request.set(http::field::host, "127.0.0.1");
+    Request.set(http::field::authorization, "Bearer " + FAdminToken);
     Request.body() = ABody;
     Request.prepare_payload();
     http::write(Stream, Request);

@@ -25,10 +25,12 @@ class TRelayProcess {
   std::uint16_t Port() const { return FPort; }
   std::string Url() const;  // ws://127.0.0.1:<port>/relay
   void Kill(int ASignal);
-  // An HTTP request to the relay's own endpoints; the status code, 0 when it failed.
+  // An HTTP request to the relay's own endpoints, with the admin token; the status code, 0 when
+  // it failed.
   int Http(const std::string& AMethod, const std::string& ATarget, const std::string& ABody = {});
 
  private:
+  const std::string FAdminToken;  // handed to the relay in a file of the folder
   std::unique_ptr<TChildProcess> FProcess;
   std::uint16_t FPort = 0;
 };

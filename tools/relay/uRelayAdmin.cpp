@@ -1,7 +1,13 @@
 #include "relay/uRelayAdmin.h"
 
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
+#include "relay/uRelayDigest.h"
 #include "relay/uRelayLog.h"
 #include "relay/uRelayRegistry.h"
 #include "relay/uRelayStore.h"
@@ -10,6 +16,37 @@
 namespace halvora::relay {
 
 namespace {
+
+bool IEquals(std::string_view ALeft, std::string_view ARight) {
+  const auto Lower = [](char C) { return C >= 'A' && C <= 'Z' ? char(C - 'A' + 'a') : C; };
+  return std::equal(ALeft.begin(), ALeft.end(), ARight.begin(), ARight.end(),
+                    [&](char L, char R) { return Lower(L) == Lower(R); });
+}
+
+// "http://" or "https://" and a loopback name of the relay: a page served by the relay itself.
+bool IsOwnOrigin(std::string_view AOrigin, std::uint16_t APort) {
+  for (const std::string_view Scheme : {"http://", "https://"})
+    if (AOrigin.substr(0, Scheme.size()) == Scheme)
+      return IsLoopbackHost(AOrigin.substr(Scheme.size()), APort);
+  return false;
+}
+
+// A request that names the relay otherwise than by its loopback name, or that a page of another
+// site sent.
+bool IsCrossSite(const THttpRequest& ARequest) {
+  return !IsLoopbackHost(ARequest.Host, ARequest.LocalPort) ||
+         (!ARequest.Origin.empty() && !IsOwnOrigin(ARequest.Origin, ARequest.LocalPort)) ||
+         (!ARequest.FetchSite.empty() && ARequest.FetchSite != "none" &&
+          ARequest.FetchSite != "same-origin");
+}
+
+// The token of "Bearer <token>" (the scheme in any case); nothing for other schemes.
+std::optional<std::string> BearerToken(std::string_view AField) {
+  constexpr std::string_view Scheme = "bearer ";
+  if (AField.size() <= Scheme.size() || !IEquals(AField.substr(0, Scheme.size()), Scheme))
+    return std::nullopt;
+  return Trim(AField.substr(Scheme.size()));
+}
 
 std::string Json(const nlohmann::json& AValue) {
   return AValue.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -28,7 +65,7 @@ THttpReply Sent(bool AOnline) {
 }
 
 // Body "first|second" with both parts present after trimming.
-bool TwoFields(const std::string& ABody, std::string& AFirst, std::string& ASecond) {
+bool TwoFields(std::string_view ABody, std::string& AFirst, std::string& ASecond) {
   const std::string Text = Trim(ABody);
   const auto Bar = Text.find('|');
   if (Bar == std::string::npos) return false;
@@ -38,7 +75,7 @@ bool TwoFields(const std::string& ABody, std::string& AFirst, std::string& ASeco
 }
 
 THttpReply HostAction(TRelayRegistry& ARegistry, TRelayStore& AStore, std::string_view AMethod,
-                      const std::string& AId, std::string_view AAction, const std::string& ABody) {
+                      const std::string& AId, std::string_view AAction, std::string_view ABody) {
   const bool Post = AMethod == "POST";
   if (AAction != "offer" && AAction != "brand" && AAction != "permanent")
     return TextReply(404, "Recurso desconhecido.");
@@ -71,8 +108,53 @@ THttpReply HostAction(TRelayRegistry& ARegistry, TRelayStore& AStore, std::strin
 
 }  // namespace
 
+TAdminGuard::TAdminGuard(std::string_view AToken)
+    : FOn(!AToken.empty()), FTokenHash(Sha256Hex({AToken})) {}
+
+std::optional<THttpReply> TAdminGuard::Refusal(const THttpRequest& ARequest) const {
+  if (!ARequest.Loopback) return TextReply(403, "Acesso restrito à própria máquina.");
+  if (!FOn)
+    return TextReply(403,
+                     "Administração desligada: inicie o relay com --admin-token ou "
+                     "--admin-token-file.");
+  if (IsCrossSite(ARequest)) return TextReply(403, "Pedido de outro site recusado.");
+  const auto Token = BearerToken(ARequest.Authorization);
+  if (!Token || !SameSecret(Sha256Hex({*Token}), FTokenHash)) {
+    auto Answer = TextReply(401, "Token de administração ausente ou inválido.");
+    Answer.Headers.emplace_back("WWW-Authenticate", "Bearer");
+    return Answer;
+  }
+  return std::nullopt;
+}
+
+std::string LoadAdminToken(const std::string& AToken, const std::string& ATokenFile) {
+  if (!AToken.empty() || ATokenFile.empty()) return AToken;
+  std::ifstream File(ATokenFile, std::ios::binary);
+  const std::string Content((std::istreambuf_iterator<char>(File)),
+                            std::istreambuf_iterator<char>());
+  if (!File.is_open() || File.bad())
+    throw std::runtime_error("não foi possível ler o token de administração em " + ATokenFile);
+  std::string Token = Trim(Content);
+  if (Token.empty()) throw std::runtime_error("o arquivo " + ATokenFile + " não contém um token");
+  return Token;
+}
+
+bool IsLoopbackHost(std::string_view AHost, std::uint16_t APort) {
+  std::string_view Name = AHost;
+  const auto Colon = AHost.rfind(':');
+  if (Colon != std::string_view::npos && AHost.find(']', Colon) == std::string_view::npos) {
+    Name = AHost.substr(0, Colon);
+    const auto Port = AHost.substr(Colon + 1);
+    unsigned long Value = 0;
+    const auto [End, Error] = std::from_chars(Port.data(), Port.data() + Port.size(), Value);
+    if (Port.empty() || Error != std::errc() || End != Port.data() + Port.size() || Value != APort)
+      return false;
+  }
+  return Name == "127.0.0.1" || Name == "[::1]" || IEquals(Name, "localhost");
+}
+
 THttpReply AdminReply(TRelayRegistry& ARegistry, TRelayStore& AStore, std::string_view AMethod,
-                      std::string_view APath, const std::string& ABody) {
+                      std::string_view APath, std::string_view ABody) {
   if (APath == "/admin/status")
     return AMethod == "GET" ? Status(ARegistry) : TextReply(405, "Método não permitido.");
   constexpr std::string_view Prefix = "/admin/hosts/";

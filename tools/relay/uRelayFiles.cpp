@@ -91,21 +91,30 @@ bool IsBrandCode(std::string_view ACode) {
 
 THttpReply BrandReply(const std::string& AFolder, std::string_view ACode, bool ALogo) {
   if (AFolder.empty() || !IsBrandCode(ACode)) return NotFound();
-  const fs::path Folder = fs::path(AFolder) / std::string(ACode);
+  std::error_code Error;
+  const fs::path Root = fs::canonical(AFolder, Error);
+  if (Error) return NotFound();
+  // A file of the brand; nothing when a link leads it out of the brands folder.
+  const auto BrandFile = [&](const char* AName) -> std::optional<fs::path> {
+    fs::path File = Root / std::string(ACode) / AName;
+    if (!Inside(Root, File)) return std::nullopt;
+    return File;
+  };
+  const auto Logo = BrandFile("logo.png");
   if (ALogo) {
-    auto Logo = ReadFile(Folder / "logo.png");
-    if (!Logo) return NotFound();
-    return {200, "image/png", std::move(*Logo)};
+    auto Content = Logo ? ReadFile(*Logo) : std::nullopt;
+    if (!Content) return NotFound();
+    return {200, "image/png", std::move(*Content), {}};
   }
-  const auto Text = ReadFile(Folder / "nome.txt");
+  const auto NameFile = BrandFile("nome.txt");
+  const auto Text = NameFile ? ReadFile(*NameFile) : std::nullopt;
   if (!Text) return NotFound();
   std::string_view Name = *Text;
   if (Name.substr(0, 3) == "\xEF\xBB\xBF") Name.remove_prefix(3);
   const std::string Trimmed = Trim(Name);
   if (Trimmed.empty()) return NotFound();
-  std::error_code Error;
   const nlohmann::json Answer = {{"nome", Trimmed},
-                                 {"tem_logo", fs::is_regular_file(Folder / "logo.png", Error)}};
+                                 {"tem_logo", Logo && fs::is_regular_file(*Logo, Error)}};
   return JsonReply(Answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
@@ -137,7 +146,7 @@ THttpReply StaticReply(const std::string& AFolder, std::string_view APath) {
   if (!Inside(Root, File)) return NotFound();
   auto Content = ReadFile(File);
   if (!Content) return NotFound();
-  return {200, ContentType(File), std::move(*Content)};
+  return {200, ContentType(File), std::move(*Content), {}};
 }
 
 }  // namespace halvora::relay

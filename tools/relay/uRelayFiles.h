@@ -12,7 +12,8 @@ namespace halvora::relay {
 bool IsBrandCode(std::string_view ACode);
 
 // GET /v1/marca/<code>: {"nome": ..., "tem_logo": ...} from AFolder/<code>/nome.txt;
-// with ALogo, GET /v1/marca/<code>/logo: AFolder/<code>/logo.png. 404 for anything unknown.
+// with ALogo, GET /v1/marca/<code>/logo: AFolder/<code>/logo.png. 404 for anything unknown and
+// for files that links lead out of AFolder.
 THttpReply BrandReply(const std::string& AFolder, std::string_view ACode, bool ALogo);
 
 // The file below AFolder named by a request path (percent escapes decoded, "/" and paths that

@@ -13,20 +13,21 @@ bool IsLoopback(const boost::asio::ip::address& AAddress) {
 }
 
 TRelayHttp::TRelayHttp(TRelayRegistry& ARegistry, TRelayStore& AStore, std::string ABrandsFolder,
-                       std::string AStaticFolder)
+                       std::string AStaticFolder, std::string_view AAdminToken)
     : FRegistry(ARegistry),
       FStore(AStore),
       FBrandsFolder(std::move(ABrandsFolder)),
-      FStaticFolder(std::move(AStaticFolder)) {}
+      FStaticFolder(std::move(AStaticFolder)),
+      FAdmin(AAdminToken) {}
 
-THttpReply TRelayHttp::Handle(std::string_view AMethod, std::string_view ATarget,
-                              const std::string& ABody, bool ALoopback) {
-  const std::string_view Path = ATarget.substr(0, ATarget.find('?'));
+THttpReply TRelayHttp::Handle(const THttpRequest& ARequest) {
+  const std::string_view Method = ARequest.Method;
+  const std::string_view Path = ARequest.Target.substr(0, ARequest.Target.find('?'));
   if (Path == "/admin" || Path.substr(0, 7) == "/admin/") {
-    if (!ALoopback) return TextReply(403, "Acesso restrito à própria máquina.");
-    return AdminReply(FRegistry, FStore, AMethod, Path, ABody);
+    if (auto Refusal = FAdmin.Refusal(ARequest)) return std::move(*Refusal);
+    return AdminReply(FRegistry, FStore, Method, Path, ARequest.Body);
   }
-  if (AMethod != "GET") return TextReply(405, "Método não permitido.");
+  if (Method != "GET") return TextReply(405, "Método não permitido.");
   if (Path == "/relay") return TextReply(426, "Esta rota aceita apenas WebSocket.");
   constexpr std::string_view BrandPrefix = "/v1/marca/";
   if (Path.substr(0, BrandPrefix.size()) == BrandPrefix) {
@@ -37,7 +38,9 @@ THttpReply TRelayHttp::Handle(std::string_view AMethod, std::string_view ATarget
     if (Logo) Code.remove_suffix(LogoSuffix.size());
     return BrandReply(FBrandsFolder, Code, Logo);
   }
-  return StaticReply(FStaticFolder, Path);
+  auto Answer = StaticReply(FStaticFolder, Path);
+  Answer.Headers.emplace_back("Content-Security-Policy", StaticContentPolicy);
+  return Answer;
 }
 
 }  // namespace halvora::relay

@@ -37,6 +37,13 @@ TSetter Text(std::string TRelayOptions::*AField) {
   };
 }
 
+TSetter NonEmpty(std::string TRelayOptions::*AField) {
+  return [AField](TRelayOptions& AOptions, const std::string& AValue) {
+    AOptions.*AField = AValue;
+    return !AValue.empty();
+  };
+}
+
 TSetter Number(unsigned TRelayOptions::*AField, unsigned long AMax) {
   return [AField, AMax](TRelayOptions& AOptions, const std::string& AValue) {
     unsigned long Value = 0;
@@ -58,6 +65,8 @@ const std::map<std::string, TSetter>& Setters() {
       {"--brands", Text(&TRelayOptions::BrandsFolder)},
       {"--static", Text(&TRelayOptions::StaticFolder)},
       {"--port-file", Text(&TRelayOptions::PortFile)},
+      {"--admin-token", NonEmpty(&TRelayOptions::AdminToken)},
+      {"--admin-token-file", NonEmpty(&TRelayOptions::AdminTokenFile)},
       {"--threads", Number(&TRelayOptions::Threads, 64)},
   };
   return Value;
@@ -93,6 +102,8 @@ TParsedOptions ParseRelayOptions(const std::vector<std::string>& AArgs) {
   }
   if (Result.TlsCert.empty() != Result.TlsKey.empty())
     return Fail("--tls-cert e --tls-key devem ser usados juntos");
+  if (!Result.AdminToken.empty() && !Result.AdminTokenFile.empty())
+    return Fail("use --admin-token ou --admin-token-file, não os dois");
   return {Result, {}};
 }
 
@@ -108,6 +119,8 @@ std::string RelayUsage() {
          "  --brands PASTA            serviço de marcas: PASTA/<código>/nome.txt e logo.png\n"
          "  --static PASTA            arquivos estáticos para os demais GET\n"
          "  --port-file ARQUIVO       grava o número da porta\n"
+         "  --admin-token TOKEN       liga /admin/ para quem mostrar o token (Bearer)\n"
+         "  --admin-token-file ARQ    idem, com o token lido do arquivo (preferível)\n"
          "  --threads N               threads de E/S (padrão: conforme os processadores)\n"
          "  --quiet                   sem linhas de registro\n";
 }

@@ -18,6 +18,8 @@ struct TRelayOptions {
   std::string BrandsFolder;    // brand service: <code>/nome.txt and <code>/logo.png
   std::string StaticFolder;    // other GET paths
   std::string PortFile;        // receives the bound port number
+  std::string AdminToken;      // bearer token of the admin endpoint; with neither it is off
+  std::string AdminTokenFile;  // file holding that token
   unsigned Threads = 0;        // I/O threads; 0 picks a few by the processor count
   bool Quiet = false;          // no log lines
 };

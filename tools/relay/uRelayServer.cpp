@@ -11,12 +11,23 @@ using net::ip::tcp;
 
 namespace {
 
+// TLS 1.2 with forward-secret AEAD suites only (ECDHE with AES-GCM or ChaCha20-Poly1305), and
+// TLS 1.3, whose suites all are; nothing older.
 boost::asio::ssl::context MakeTls(const TRelayOptions& AOptions) {
   try {
     net::ssl::context Result(net::ssl::context::tls_server);
-    Result.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
-                       net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
-                       net::ssl::context::no_tlsv1_1);
+    SSL_CTX* const Native = Result.native_handle();
+    if (SSL_CTX_set_min_proto_version(Native, TLS1_2_VERSION) != 1 ||
+        SSL_CTX_set_cipher_list(Native,
+                                "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+                                "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+                                "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305") != 1 ||
+        SSL_CTX_set_ciphersuites(Native,
+                                 "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:"
+                                 "TLS_CHACHA20_POLY1305_SHA256") != 1)
+      throw std::runtime_error("configuração de cifras recusada pelo OpenSSL");
+    Result.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_compression |
+                       SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
     Result.use_certificate_chain_file(AOptions.TlsCert);
     Result.use_private_key_file(AOptions.TlsKey, net::ssl::context::pem);
     return Result;
@@ -43,7 +54,8 @@ unsigned ThreadCount(unsigned ARequested) {
 TRelayServer::TRelayServer(const TRelayOptions& AOptions)
     : FStore(AOptions.Database),
       FRegistry(FStore, {AOptions.InstallOffer, AOptions.Brand}),
-      FHttp(FRegistry, FStore, AOptions.BrandsFolder, AOptions.StaticFolder),
+      FHttp(FRegistry, FStore, AOptions.BrandsFolder, AOptions.StaticFolder,
+            LoadAdminToken(AOptions.AdminToken, AOptions.AdminTokenFile)),
       FTls(AOptions.TlsCert.empty() ? std::nullopt : std::optional(MakeTls(AOptions))),
       FContext{FRegistry, FHttp, FTls ? &*FTls : nullptr},
       FNoopInterval(AOptions.NoopInterval),

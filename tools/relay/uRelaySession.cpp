@@ -212,8 +212,11 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
   THttpSession(TStream&& AStream, beast::flat_buffer&& ABuffer, const TSessionContext& AContext)
       : FStream(std::move(AStream)), FBuffer(std::move(ABuffer)), FContext(AContext) {
     beast::error_code Error;
-    const auto Remote = beast::get_lowest_layer(FStream).socket().remote_endpoint(Error);
+    auto& Socket = beast::get_lowest_layer(FStream).socket();
+    const auto Remote = Socket.remote_endpoint(Error);
     FLoopback = !Error && IsLoopback(Remote.address());
+    const auto Local = Socket.local_endpoint(Error);
+    FLocalPort = Error ? 0 : Local.port();
   }
 
   void Read() {
@@ -227,12 +230,29 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
   }
 
  private:
+  // A request whose end one reader may find elsewhere than another (a proxy in front, say) is
+  // refused rather than guessed at: the only transfer coding taken is "chunked" alone, on
+  // HTTP/1.1.
+  static bool AmbiguousLength(const http::request<http::string_body>& ARequest) {
+    const auto [First, Last] = ARequest.equal_range(http::field::transfer_encoding);
+    if (First == Last) return false;
+    return ARequest.version() < 11 || std::next(First) != Last ||
+           !beast::iequals(First->value(), "chunked");
+  }
+
   void OnRead(beast::error_code AError) {
     if (AError == http::error::end_of_stream) return Shutdown();
     if (AError == http::error::body_limit)
       return Reply(TextReply(413, "Corpo do pedido grande demais."), 11, false);
+    // What the parser rejects (two lengths, a broken chunk, a bad field) gets an answer too;
+    // a message cut short by the peer does not.
+    if (AError && AError.category() == http::make_error_code(http::error::bad_value).category() &&
+        AError != http::error::partial_message)
+      return Reply(TextReply(400, "Pedido HTTP malformado."), 11, false);
     if (AError) return;
     http::request<http::string_body> Request = FParser->release();
+    if (AmbiguousLength(Request))
+      return Reply(TextReply(400, "Transfer-Encoding não suportado."), Request.version(), false);
     const std::string_view Target(Request.target().data(), Request.target().size());
     if (websocket::is_upgrade(Request) && Target.substr(0, Target.find('?')) == "/relay") {
       std::make_shared<TWsSession<TStream>>(std::move(FStream), FContext)->Run(Request);
@@ -240,8 +260,21 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
     }
     THttpReply Answer;
     try {
-      const std::string_view Method(Request.method_string().data(), Request.method_string().size());
-      Answer = FContext.Http.Handle(Method, Target, Request.body(), FLoopback);
+      const auto Field = [&](auto AName) {
+        const auto Value = Request[AName];
+        return std::string_view(Value.data(), Value.size());
+      };
+      const auto Method = Request.method_string();
+      const THttpRequest Parsed{.Method = std::string_view(Method.data(), Method.size()),
+                                .Target = Target,
+                                .Body = Request.body(),
+                                .Host = Field(http::field::host),
+                                .Origin = Field(http::field::origin),
+                                .FetchSite = Field("Sec-Fetch-Site"),
+                                .Authorization = Field(http::field::authorization),
+                                .Loopback = FLoopback,
+                                .LocalPort = FLocalPort};
+      Answer = FContext.Http.Handle(Parsed);
     } catch (const std::exception& AException) {
       Log(std::string("erro ao atender HTTP: ") + AException.what());
       Answer = TextReply(500, "Erro interno do servidor.");
@@ -255,6 +288,8 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
     FResponse.version(AVersion);
     FResponse.set(http::field::server, "halvora-relay");
     FResponse.set(http::field::content_type, AAnswer.ContentType);
+    FResponse.set("X-Content-Type-Options", "nosniff");
+    for (const auto& [Name, Value] : AAnswer.Headers) FResponse.set(Name, Value);
     FResponse.body() = std::move(AAnswer.Body);
     FResponse.keep_alive(AKeepAlive);
     FResponse.prepare_payload();
@@ -280,6 +315,7 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
   beast::flat_buffer FBuffer;
   const TSessionContext& FContext;
   bool FLoopback = false;
+  std::uint16_t FLocalPort = 0;
   std::optional<http::request_parser<http::string_body>> FParser;
   http::response<http::string_body> FResponse;
 };

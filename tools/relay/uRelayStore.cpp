@@ -1,8 +1,15 @@
 #include "relay/uRelayStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <stdexcept>
+
+#include "relay/uRelayDigest.h"
+#include "relay/uRelayLog.h"
 
 namespace halvora::relay {
 
@@ -49,9 +56,65 @@ class TStatement {
   sqlite3_stmt* FStmt = nullptr;
 };
 
+constexpr std::size_t SaltBytes = 16;
+
+std::string KeyHash(const std::string& ASalt, const std::string& AKey) {
+  return Sha256Hex({ASalt, AKey});
+}
+
+// Keeps the database and its side files to the owner: a missing database is created with mode
+// 0600 before SQLite opens it (SQLite gives its journal, WAL and shared-memory files the mode of
+// the database), and files that an older version left readable by others are narrowed.
+void KeepPrivate(const std::string& APath) {
+  if (APath.empty() || APath == ":memory:") return;
+  const int File = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (File >= 0)
+    ::close(File);
+  else if (errno != EEXIST)
+    throw std::runtime_error("banco de dados " + APath + ": " + std::strerror(errno));
+  for (const char* Suffix : {"", "-wal", "-shm", "-journal"}) {
+    const std::string Path = APath + Suffix;
+    struct stat Info {};
+    if (::stat(Path.c_str(), &Info) == 0 && (Info.st_mode & 077) != 0 &&
+        ::chmod(Path.c_str(), Info.st_mode & 0700) != 0)
+      Log("banco de dados: não foi possível restringir as permissões de " + Path + ": " +
+          std::strerror(errno));
+  }
+}
+
+bool HasColumn(sqlite3* ADb, const char* ATable, std::string_view AColumn) {
+  TStatement Info(ADb, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?", {ATable, AColumn});
+  return Info.Step();
+}
+
+// Earlier versions kept the host keys themselves (hosts (id, key)); this rewrites the table with
+// salted hashes and leaves no copy of a key in the file or its WAL.
+void HashPlainKeys(sqlite3* ADb) {
+  Execute(ADb, "BEGIN IMMEDIATE");
+  try {
+    Execute(ADb,
+            "CREATE TABLE hashed_hosts (id TEXT PRIMARY KEY, salt TEXT NOT NULL, "
+            "key_hash TEXT NOT NULL)");
+    TStatement Select(ADb, "SELECT id, key FROM hosts", {});
+    while (Select.Step()) {
+      const std::string Salt = RandomHex(SaltBytes);
+      TStatement(ADb, "INSERT INTO hashed_hosts (id, salt, key_hash) VALUES (?, ?, ?)",
+                 {Select.Text(0), Salt, KeyHash(Salt, Select.Text(1))})
+          .Step();
+    }
+    Execute(ADb, "DROP TABLE hosts; ALTER TABLE hashed_hosts RENAME TO hosts; COMMIT");
+  } catch (...) {
+    sqlite3_exec(ADb, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  Execute(ADb, "VACUUM");
+  Execute(ADb, "PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
 }  // namespace
 
 TRelayStore::TRelayStore(const std::string& APath) : FRandom(std::random_device{}()) {
+  KeepPrivate(APath);
   if (sqlite3_open(APath.c_str(), &FDb) != SQLITE_OK) {
     const std::string Error = FDb ? sqlite3_errmsg(FDb) : "sem memória";
     sqlite3_close(FDb);
@@ -59,12 +122,16 @@ TRelayStore::TRelayStore(const std::string& APath) : FRandom(std::random_device{
   }
   try {
     sqlite3_busy_timeout(FDb, 5000);
+    // Freed pages are zeroed, so that keys and tokens once deleted do not linger in the file.
+    Execute(FDb, "PRAGMA secure_delete=ON");
     Execute(FDb, "PRAGMA journal_mode=WAL");
     Execute(FDb, "PRAGMA synchronous=NORMAL");
     Execute(FDb,
-            "CREATE TABLE IF NOT EXISTS hosts (id TEXT PRIMARY KEY, key TEXT NOT NULL);"
+            "CREATE TABLE IF NOT EXISTS hosts (id TEXT PRIMARY KEY, salt TEXT NOT NULL, "
+            "key_hash TEXT NOT NULL);"
             "CREATE TABLE IF NOT EXISTS permanent_access (host_id TEXT NOT NULL, "
             "token TEXT NOT NULL, company TEXT NOT NULL, PRIMARY KEY (host_id, token))");
+    if (HasColumn(FDb, "hosts", "key")) HashPlainKeys(FDb);
   } catch (...) {
     sqlite3_close(FDb);
     throw;
@@ -77,17 +144,22 @@ TRelayStore::~TRelayStore() {
 
 std::optional<std::string> TRelayStore::Register(const std::string& AId, const std::string& AKey) {
   std::lock_guard Guard(FLock);
+  const std::string Salt = RandomHex(SaltBytes);
+  const std::string Hash = KeyHash(Salt, AKey);
+  const auto Insert = [&](const std::string& AHostId) {
+    TStatement(FDb, "INSERT OR IGNORE INTO hosts (id, salt, key_hash) VALUES (?, ?, ?)",
+               {AHostId, Salt, Hash})
+        .Step();
+    return sqlite3_changes(FDb) == 1;
+  };
   if (AId.empty()) {
     std::uniform_int_distribution<int> Digits(100000000, 999999999);
-    for (;;) {
-      const std::string Id = std::to_string(Digits(FRandom));
-      TStatement(FDb, "INSERT OR IGNORE INTO hosts (id, key) VALUES (?, ?)", {Id, AKey}).Step();
-      if (sqlite3_changes(FDb) == 1) return Id;
-    }
+    for (;;)
+      if (const std::string Id = std::to_string(Digits(FRandom)); Insert(Id)) return Id;
   }
-  TStatement(FDb, "INSERT OR IGNORE INTO hosts (id, key) VALUES (?, ?)", {AId, AKey}).Step();
-  TStatement Select(FDb, "SELECT key FROM hosts WHERE id = ?", {AId});
-  if (Select.Step() && Select.Text(0) == AKey) return AId;
+  if (Insert(AId)) return AId;
+  TStatement Select(FDb, "SELECT salt, key_hash FROM hosts WHERE id = ?", {AId});
+  if (Select.Step() && SameSecret(KeyHash(Select.Text(0), AKey), Select.Text(1))) return AId;
   return std::nullopt;
 }
 

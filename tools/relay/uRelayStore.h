@@ -10,8 +10,10 @@ struct sqlite3;
 
 namespace halvora::relay {
 
-// Registered hosts (ID and key) and permanent accesses (host ID, technician token, company)
-// in an SQLite database. Safe to call from any thread; failures throw std::runtime_error.
+// Registered hosts (ID and a salted SHA-256 of the key) and permanent accesses (host ID,
+// technician token, company) in an SQLite database that only its owner may read; a database
+// of an earlier version with plain keys is converted on opening. Safe to call from any thread;
+// failures throw std::runtime_error.
 class TRelayStore {
  public:
   explicit TRelayStore(const std::string& APath);  // ":memory:" keeps nothing

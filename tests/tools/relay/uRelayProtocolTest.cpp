@@ -120,9 +120,9 @@ TEST_F(RelayProtocolTest, PermanentAccessAdmitsWithoutPasswordUntilRevoked) {
   auto Host = Connect();
   const std::string Id = RegisterHost(*Host, "", "key");
   const std::string Url = "/admin/hosts/" + Id + "/permanent";
-  EXPECT_EQ(HttpRequest(Server.Port(), "POST", Url, "tok-1|Empresa A").Status, 200u);
+  EXPECT_EQ(AdminRequest(Server.Port(), "POST", Url, "tok-1|Empresa A").Status, 200u);
   EXPECT_EQ(Expect(*Host, 14).Payload, "1");
-  EXPECT_EQ(HttpRequest(Server.Port(), "POST", Url, "tok-2|Empresa B").Status, 200u);
+  EXPECT_EQ(AdminRequest(Server.Port(), "POST", Url, "tok-2|Empresa B").Status, 200u);
   EXPECT_EQ(Expect(*Host, 14).Payload, "2");
 
   auto Technician = Connect();
@@ -138,9 +138,9 @@ TEST_F(RelayProtocolTest, PermanentAccessAdmitsWithoutPasswordUntilRevoked) {
   EXPECT_EQ(ConnectTo(*Technician, Id, 0), "0|Conectado.|senha");
   Expect(*Host, 5);
 
-  EXPECT_EQ(HttpRequest(Server.Port(), "POST", Url, "tok-1|Empresa A").Status, 200u);
+  EXPECT_EQ(AdminRequest(Server.Port(), "POST", Url, "tok-1|Empresa A").Status, 200u);
   EXPECT_EQ(Expect(*Host, 14).Payload, "1");
-  EXPECT_EQ(HttpRequest(Server.Port(), "DELETE", Url).Status, 200u);
+  EXPECT_EQ(AdminRequest(Server.Port(), "DELETE", Url).Status, 200u);
   EXPECT_EQ(Expect(*Host, 14).Payload, "0");
 }
 

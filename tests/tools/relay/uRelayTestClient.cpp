@@ -6,6 +6,7 @@
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
+#include <functional>
 #include <stdexcept>
 
 namespace halvora::relay::test {
@@ -161,8 +162,14 @@ bool TRelayTestClient::WaitClosed(std::chrono::milliseconds ATimeout) {
   return FClosed;
 }
 
+std::string THttpResult::Header(std::string_view AName) const {
+  for (const auto& [Name, Value] : Headers)
+    if (Name == AName) return Value;
+  return {};
+}
+
 THttpResult HttpRequest(std::uint16_t APort, std::string_view AMethod, std::string_view ATarget,
-                        std::string ABody, bool ASecure) {
+                        std::string ABody, bool ASecure, const THeaders& AHeaders) {
   net::io_context Io;
   net::ssl::context Tls(net::ssl::context::tls_client);
   Tls.set_verify_mode(net::ssl::verify_none);
@@ -172,6 +179,7 @@ THttpResult HttpRequest(std::uint16_t APort, std::string_view AMethod, std::stri
   Request.target(beast::string_view(ATarget.data(), ATarget.size()));
   Request.version(11);
   Request.set(http::field::host, "127.0.0.1");
+  for (const auto& [Name, Value] : AHeaders) Request.set(Name, Value);
   Request.body() = std::move(ABody);
   Request.prepare_payload();
   http::response<http::string_body> Response;
@@ -190,6 +198,11 @@ THttpResult HttpRequest(std::uint16_t APort, std::string_view AMethod, std::stri
           Result.Status = Response.result_int();
           Result.ContentType = std::string(Response[http::field::content_type]);
           Result.Body = Response.body();
+          for (const auto& Field : Response) {
+            std::string Name(Field.name_string());
+            for (char& C : Name) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+            Result.Headers.emplace_back(std::move(Name), std::string(Field.value()));
+          }
         }
         Done = true;
       });
@@ -213,6 +226,27 @@ THttpResult HttpRequest(std::uint16_t APort, std::string_view AMethod, std::stri
   });
   Io.run_for(15s);
   return Result;
+}
+
+std::string RawHttp(std::uint16_t APort, const std::string& ARequest) {
+  net::io_context Io;
+  beast::tcp_stream Stream(Io);
+  std::string Received;
+  char Chunk[4096];
+  std::function<void()> ReadSome = [&] {
+    Stream.async_read_some(net::buffer(Chunk), [&](beast::error_code AError, std::size_t ASize) {
+      Received.append(Chunk, ASize);
+      if (!AError) ReadSome();
+    });
+  };
+  Stream.expires_after(10s);
+  Stream.async_connect(Loopback(APort), [&](beast::error_code AError) {
+    if (AError) return;
+    net::async_write(Stream, net::buffer(ARequest), [](beast::error_code, std::size_t) {});
+    ReadSome();
+  });
+  Io.run_for(15s);
+  return Received;
 }
 
 }  // namespace halvora::relay::test

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace halvora::relay::test {
 
@@ -60,14 +62,24 @@ class TRelayTestClient {
   std::shared_ptr<bool> FWriteDone = std::make_shared<bool>(true);
 };
 
+using THeaders = std::vector<std::pair<std::string, std::string>>;
+
 struct THttpResult {
   unsigned Status = 0;  // 0: no answer
   std::string ContentType;
   std::string Body;
+  THeaders Headers;  // every field of the answer, names in lower case
+  std::string Header(std::string_view AName) const;  // "" when absent
 };
 
-// One request to 127.0.0.1:<port> over http or https, answered within 10 s.
+// One request to 127.0.0.1:<port> over http or https, answered within 10 s. It names the host
+// "127.0.0.1" unless AHeaders set "Host"; AHeaders are added or replace fields of that name.
 THttpResult HttpRequest(std::uint16_t APort, std::string_view AMethod, std::string_view ATarget,
-                        std::string ABody = {}, bool ASecure = false);
+                        std::string ABody = {}, bool ASecure = false,
+                        const THeaders& AHeaders = {});
+
+// Sends ARequest as it is and returns everything the relay sends back until it closes the
+// connection (10 s at most).
+std::string RawHttp(std::uint16_t APort, const std::string& ARequest);
 
 }  // namespace halvora::relay::test

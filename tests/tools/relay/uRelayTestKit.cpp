@@ -20,7 +20,14 @@ TRelayOptions TestOptions(std::string ADatabase) {
   Result.NoopInterval = 0;
   Result.Threads = 3;
   Result.Quiet = true;
+  Result.AdminToken = TestAdminToken;
   return Result;
+}
+
+THttpResult AdminRequest(std::uint16_t APort, std::string_view AMethod, std::string_view ATarget,
+                         std::string ABody) {
+  return HttpRequest(APort, AMethod, ATarget, std::move(ABody), false,
+                     {{"Authorization", std::string("Bearer ") + TestAdminToken}});
 }
 
 TTempFolder::TTempFolder() {
@@ -75,7 +82,7 @@ bool WaitOnline(std::uint16_t APort, const std::string& AId, bool AOnline) {
   const auto Deadline = std::chrono::steady_clock::now() + 10s;
   while (std::chrono::steady_clock::now() < Deadline) {
     const auto Status =
-        nlohmann::json::parse(HttpRequest(APort, "GET", "/admin/status").Body, nullptr, false);
+        nlohmann::json::parse(AdminRequest(APort, "GET", "/admin/status").Body, nullptr, false);
     if (Status.is_object())
       for (const auto& Host : Status["hosts"])
         if (Host["id"] == AId && Host["online"] == AOnline) return true;

@@ -8,8 +8,14 @@
 
 namespace halvora::relay::test {
 
-// Loopback, a free port, no log lines, no message 9.
+inline constexpr const char* TestAdminToken = "token-de-teste-0123456789abcdef";
+
+// Loopback, a free port, no log lines, no message 9, admin endpoint on with TestAdminToken.
 TRelayOptions TestOptions(std::string ADatabase = ":memory:");
+
+// A request to the admin endpoint with TestAdminToken.
+THttpResult AdminRequest(std::uint16_t APort, std::string_view AMethod, std::string_view ATarget,
+                         std::string ABody = {});
 
 // A fresh folder below the system's temporary folder, removed with everything in it.
 class TTempFolder {

@@ -46,6 +46,7 @@ TEST(RelayOptions, ParsesEveryOption) {
                                          "p",
                                          "--threads",
                                          "3",
+                                         "--admin-token-file=t",
                                          "--quiet"});
   ASSERT_TRUE(Parsed.Options) << Parsed.Error;
   const TRelayOptions& O = *Parsed.Options;
@@ -56,7 +57,9 @@ TEST(RelayOptions, ParsesEveryOption) {
   EXPECT_EQ(O.InstallOffer + O.Brand + O.BrandsFolder + O.StaticFolder + O.PortFile,
             "Instaleacme|Acmemsp");
   EXPECT_EQ(O.Threads, 3u);
+  EXPECT_EQ(O.AdminTokenFile, "t");
   EXPECT_TRUE(O.Quiet);
+  EXPECT_EQ(ParseRelayOptions({"--admin-token", "x"}).Options->AdminToken, "x");
 
   const auto Defaults = ParseRelayOptions({});
   ASSERT_TRUE(Defaults.Options);
@@ -70,13 +73,16 @@ TEST(RelayOptions, ParsesEveryOption) {
   EXPECT_EQ(V6.Options->Address, "::1");
   EXPECT_EQ(V6.Options->Port, 0);
 
-  for (const auto& Bad : std::vector<std::vector<std::string>>{{"--listen", "127.0.0.1"},
-                                                               {"--listen", "x:70000"},
-                                                               {"--noop-interval", "-1"},
-                                                               {"--threads", "many"},
-                                                               {"--tls-cert", "c.pem"},
-                                                               {"--db"},
-                                                               {"--nope"}}) {
+  for (const auto& Bad :
+       std::vector<std::vector<std::string>>{{"--listen", "127.0.0.1"},
+                                             {"--listen", "x:70000"},
+                                             {"--noop-interval", "-1"},
+                                             {"--threads", "many"},
+                                             {"--tls-cert", "c.pem"},
+                                             {"--admin-token", ""},
+                                             {"--admin-token", "a", "--admin-token-file", "b"},
+                                             {"--db"},
+                                             {"--nope"}}) {
     const auto Result = ParseRelayOptions(Bad);
     EXPECT_FALSE(Result.Options) << Bad[0];
     EXPECT_FALSE(Result.Error.empty()) << Bad[0];

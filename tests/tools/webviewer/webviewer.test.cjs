@@ -20,6 +20,7 @@ const { chromium } = require(path.join(process.env.WEBVIEWER_NODE_MODULES, 'play
 const Work = process.env.WEBVIEWER_WORK;
 const Artifacts = process.env.WEBVIEWER_ARTIFACTS || path.join(Work, 'artifacts');
 const Children = [];
+const CspViolations = [];
 let Display, Relay, Host, Browser, Page;
 
 const Ready = 'Pronto. Aguardando o atendente.';
@@ -190,8 +191,15 @@ before(async () => {
       '--disable-quic'],
   });
   const Context = await Browser.newContext({ viewport: { width: 1000, height: 760 } });
+  // Whatever the page's content policy blocks, as the event and as the console reports it.
+  await Context.exposeBinding('halvoraCspViolation', (_, AText) => CspViolations.push(AText));
+  await Context.addInitScript(() => document.addEventListener('securitypolicyviolation',
+    (E) => window.halvoraCspViolation(`${E.violatedDirective} ${E.blockedURI}`)));
   Page = await Context.newPage();
   Page.on('pageerror', (AError) => console.log(`page error: ${AError.message}`));
+  Page.on('console', (AMessage) => {
+    if (/Content Security Policy/i.test(AMessage.text())) CspViolations.push(AMessage.text());
+  });
 });
 
 after(async () => {
@@ -358,8 +366,10 @@ test('files copied on the host are offered as downloads', async () => {
     { DISPLAY: Display });
   const Link = Page.locator('#downloads a', { hasText: 'log.txt' });
   await Link.waitFor({ timeout: 15000 });
-  const Text = await Link.evaluate(async (A) => (await fetch(A.href)).text());
-  assert.equal(Text, 'linha 1\nlinha 2\n');
+  // Saved as the technician would: by clicking the link.
+  const [Download] = await Promise.all([Page.waitForEvent('download'), Link.click()]);
+  assert.equal(Download.suggestedFilename(), 'log.txt');
+  assert.equal(fs.readFileSync(await Download.path(), 'utf8'), 'linha 1\nlinha 2\n');
   await screenshot('arquivos-recebidos');
 });
 
@@ -381,6 +391,13 @@ test('the session ended by the host', async () => {
   await Page.waitForSelector('#ended:not([hidden])', { timeout: 10000 });
   assert.notEqual((await Page.textContent('#ended-text')).trim(), '');
   await screenshot('encerrada-pelo-host');
+});
+
+test('everything above ran under the content policy without a violation', async () => {
+  const Answer = await fetch(`http://127.0.0.1:${Relay.port}/`);
+  assert.match(Answer.headers.get('content-security-policy') || '', /frame-ancestors 'none'/);
+  assert.equal(Answer.headers.get('x-content-type-options'), 'nosniff');
+  assert.deepEqual(CspViolations, []);
 });
 
 test('a lost relay connection ends the session; reconnecting reports the missing server', async () => {
