@@ -10,9 +10,13 @@ namespace halvora::test {
 
 THostHarness::THostHarness() = default;
 
-THostHarness::~THostHarness() { Host.reset(); }
+THostHarness::~THostHarness() {
+  Host.reset();
+}
 
-std::string THostHarness::SettingsFile() const { return SettingsPath(Folders); }
+std::string THostHarness::SettingsFile() const {
+  return SettingsPath(Folders);
+}
 
 void THostHarness::WriteSettings(const std::string& AText) const {
   const std::filesystem::path Path(SettingsFile());
@@ -38,9 +42,22 @@ TMainEnvironment THostHarness::Environment() {
   return Env;
 }
 
-void THostHarness::Start(TMainEnvironment AEnv) { Host = std::make_unique<TfrmMain>(std::move(AEnv)); }
+void THostHarness::Start(TMainEnvironment AEnv) {
+  Host = std::make_unique<TfrmMain>(std::move(AEnv));
+}
 
-void THostHarness::Start() { Start(Environment()); }
+void THostHarness::Start() {
+  Start(Environment());
+}
+
+bool THostHarness::Deliver(std::uint8_t ACmd, std::string_view AText) {
+  TIdBytes Message{ACmd};
+  Message.insert(Message.end(), AText.begin(), AText.end());
+  Relay->Push(std::move(Message));
+  if (!Relay->WaitTaken()) return false;
+  Loop.RunPending();
+  return true;
+}
 
 void THostHarness::Ticks(int ACount) {
   for (int I = 0; I < ACount; ++I) {

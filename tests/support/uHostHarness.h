@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "host/uMain.h"
 #include "support/uHostFakes.h"
@@ -30,6 +31,9 @@ class THostHarness {
   void Start();
   TMainEnvironment Environment();
 
+  // Delivers a message through the relay client, as the relay would, and runs what it
+  // queued to the main thread; false if the client did not take it.
+  [[nodiscard]] bool Deliver(std::uint8_t ACmd, std::string_view AText = {});
   // Runs the main loop until APredicate holds (false after a real-time guard).
   bool RunUntil(const std::function<bool()>& APredicate) { return Loop.RunUntil(APredicate); }
   // Runs the timer handler ACount times, a second of test time apart.

@@ -22,7 +22,10 @@ class TScriptTransport final : public IRelayTransport {
   bool Receive(std::uint8_t* ABuffer, std::size_t ASize, std::size_t& ARead,
                TBufferType& AType) override {
     std::unique_lock Guard(FRelay->FLock);
+    ++FRelay->FWaiting;
+    FRelay->FChanged.notify_all();
     FRelay->FChanged.wait(Guard, [&] { return Ended() || !FRelay->FIncoming.empty(); });
+    --FRelay->FWaiting;
     if (Ended()) return false;
     TIdBytes& Front = FRelay->FIncoming.front();
     ARead = std::min(ASize, Front.size());
@@ -71,6 +74,11 @@ void TScriptRelay::Drop() {
   ++FGeneration;
   FIncoming.clear();
   FChanged.notify_all();
+}
+
+bool TScriptRelay::WaitTaken(std::chrono::milliseconds ATimeout) {
+  std::unique_lock Guard(FLock);
+  return FChanged.wait_for(Guard, ATimeout, [&] { return FIncoming.empty() && FWaiting > 0; });
 }
 
 bool TScriptRelay::NextSent(TIdBytes& AMessage, std::chrono::milliseconds ATimeout) {

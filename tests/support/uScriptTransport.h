@@ -22,6 +22,9 @@ class TScriptRelay final : public ITransportFactory,
   // A message to the client on the current connection.
   void Push(TIdBytes AMessage);
   void Drop();
+  // Waits until the client has taken every pushed message and waits for the next one, so
+  // that each has been handed on; false after ATimeout.
+  bool WaitTaken(std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
   // The next message the client sent; false after ATimeout (a guard against hangs).
   bool NextSent(TIdBytes& AMessage, std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
   // Everything the client sent that was not taken yet.
@@ -35,6 +38,7 @@ class TScriptRelay final : public ITransportFactory,
   std::deque<TIdBytes> FIncoming;
   std::deque<TIdBytes> FSent;
   int FConnections = 0;
+  int FWaiting = 0;     // receives blocked on an empty queue
   int FGeneration = 0;  // bumped by Drop: transports of older generations are closed
 };
 

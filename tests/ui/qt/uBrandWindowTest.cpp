@@ -22,8 +22,6 @@
 namespace halvora {
 namespace {
 
-using test::Bytes;
-
 constexpr QRgb cHeader = qRgb(0x2C, 0x73, 0x89);
 constexpr std::uint32_t cSmallLogoColor = 0xE0701E;
 constexpr std::uint32_t cWideLogoColor = 0xF2C14E;
@@ -139,8 +137,8 @@ TEST(TBrandWindow, TheHostsOwnBrandComesBackAfterASessionBrand) {
   ASSERT_TRUE(W.Settle());
   ASSERT_EQ(W.Title(), cName22);
 
-  test::StartSession(*W.H.Host);
-  W.H.Host->PacketReceived(cmdBrand, Bytes("sessao|Nome Anunciado"));
+  test::StartSession(W.H);
+  ASSERT_TRUE(W.H.Deliver(cmdBrand, "sessao|Nome Anunciado"));
   EXPECT_EQ(W.Title(), "Nome Anunciado");  // at once, before the lookup
   ASSERT_TRUE(W.Settle());
   EXPECT_EQ(W.Title(), cName23);

@@ -19,15 +19,15 @@
 #include <vector>
 
 #include "protocol/uProtocol.h"
-#include "ui/qt/uQtMainLoop.h"
 #include "uTestApp.h"
 #include "uWindowFixture.h"
+#include "ui/qt/uQtMainLoop.h"
 
 namespace halvora {
 namespace {
 
-using test::Bytes;
 using test::StartSession;
+using test::THostHarness;
 using test::TWindowFixture;
 
 bool Near(QRgb A, QRgb B, int ATolerance) {
@@ -44,7 +44,7 @@ std::string Hex(QRgb AColor) {
 
 struct TLookCase {
   const char* FName;
-  std::function<void(TfrmMain&)> FDrive;
+  std::function<void(THostHarness&)> FDrive;
   const char* FCaption;
   bool FDisconnectEnabled;
   const char* FFixed;  // nullptr: hidden, with the revoke button
@@ -59,12 +59,12 @@ class TWindowLook : public ::testing::TestWithParam<TLookCase> {};
 TEST_P(TWindowLook, RendersTheModel) {
   const TLookCase& Case = GetParam();
   TWindowFixture F;
-  Case.FDrive(*F.H.Host);
+  Case.FDrive(F.H);
 
   const QImage Image = test::Screenshot(F.View);
   ASSERT_TRUE(QDir().mkpath(HALVORA_UI_ARTIFACTS));
-  Image.save(QString(HALVORA_UI_ARTIFACTS "/window-%1%2.png")
-                 .arg(Case.FName, test::PlatformSuffix()));
+  Image.save(
+      QString(HALVORA_UI_ARTIFACTS "/window-%1%2.png").arg(Case.FName, test::PlatformSuffix()));
 
   EXPECT_EQ(Image.size(), QSize(440, 384));
   const std::pair<QPoint, QRgb> Pixels[] = {
@@ -81,8 +81,8 @@ TEST_P(TWindowLook, RendersTheModel) {
   // Each label's text is drawn in its model colour: the glyphs' cores come within a few steps
   // of it (thin glyphs are never quite solid).
   const TMainWindowModel& M = F.H.Host->Model();
-  for (const char* Name : {"lblTitle", "lblLocalTitle", "lblId", "lblPassword", "lblStatus",
-                           "lblInstall"}) {
+  for (const char* Name :
+       {"lblTitle", "lblLocalTitle", "lblId", "lblPassword", "lblStatus", "lblInstall"}) {
     QLabel* Lbl = F.Find<QLabel>(Name);
     const QRect Box(Lbl->mapTo(&F.View, QPoint(0, 0)), Lbl->size());
     const QRgb Want = Lbl->palette().color(QPalette::WindowText).rgb();
@@ -108,11 +108,12 @@ TEST_P(TWindowLook, RendersTheModel) {
 }
 
 const std::vector<TLookCase> cLookCases = {
-    {"idle", [](TfrmMain&) {}, "Halvora", false, nullptr},
+    {"idle", [](THostHarness&) {}, "Halvora", false, nullptr},
     {"session", StartSession, "Halvora - em atendimento por Fulano", true, nullptr},
-    {"one_company", [](TfrmMain& H) { H.PacketReceived(cmdPermanentCount, Bytes("1")); }, "Halvora",
-     false, "Uma empresa tem acesso permanente a este computador (entra sem a senha acima)."},
-    {"three_companies", [](TfrmMain& H) { H.PacketReceived(cmdPermanentCount, Bytes("3")); },
+    {"one_company", [](THostHarness& H) { EXPECT_TRUE(H.Deliver(cmdPermanentCount, "1")); },
+     "Halvora", false,
+     "Uma empresa tem acesso permanente a este computador (entra sem a senha acima)."},
+    {"three_companies", [](THostHarness& H) { EXPECT_TRUE(H.Deliver(cmdPermanentCount, "3")); },
      "Halvora", false,
      "3 empresas têm acesso permanente a este computador (entram sem a senha acima)."},
 };
@@ -132,7 +133,8 @@ TEST(TMainWindow, NewPasswordShowsTheNewPassword) {
 
 TEST(TMainWindow, DisconnectEndsTheSession) {
   TWindowFixture F;
-  StartSession(*F.H.Host);
+  StartSession(F.H);
+  ASSERT_EQ(F.H.Host->Role(), TSessionRole::srHost);
   F.Click("btnDisconnect");
   EXPECT_EQ(F.H.Host->Role(), TSessionRole::srNone);
   EXPECT_EQ(F.View.windowTitle(), "Halvora");
@@ -163,7 +165,7 @@ TEST(TMainWindow, RevokeAsksFirst) {
        {std::pair{QMessageBox::Yes, true}, {QMessageBox::No, false}}) {
     SCOPED_TRACE(Revokes ? "yes" : "no");
     TWindowFixture F;
-    F.H.Host->PacketReceived(cmdPermanentCount, Bytes("2"));
+    ASSERT_TRUE(F.H.Deliver(cmdPermanentCount, "2"));
     F.H.Relay->TakeSent();
     AnswerNextDialog([Answer](QWidget* ADialog) { Press(ADialog, Answer); });
     F.Click("btnRevoke");

@@ -5,18 +5,12 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <string_view>
-
 #include "protocol/uProtocol.h"
 #include "support/uHostHarness.h"
-#include "ui/qt/uMainWindow.h"
 #include "uTestApp.h"
+#include "ui/qt/uMainWindow.h"
 
 namespace halvora::test {
-
-inline TIdBytes Bytes(std::string_view AText) {
-  return TIdBytes(AText.begin(), AText.end());
-}
 
 // The window attached to a controller on the scripted relay. The harness goes first, as
 // the controller still talks to the view while it ends.
@@ -52,8 +46,8 @@ class TWindowFixture : private TTestApp {
   THostHarness H;
 };
 
-inline void StartSession(TfrmMain& AHost) {
-  AHost.PacketReceived(cmdTrustedAccess, Bytes("111222333|Fulano|"));
+inline void StartSession(THostHarness& AHost) {
+  EXPECT_TRUE(AHost.Deliver(cmdTrustedAccess, "111222333|Fulano|"));
 }
 
 }  // namespace halvora::test
