@@ -74,7 +74,7 @@ bool TfrmMain::LoadSettings() {
 
 bool TfrmMain::SaveSettings() {
   try {
-    halvora::SaveSettings(SettingsPath(), TSettings{FServerUrl, FMyId, FKey, FBrandCode, FApiUrl});
+    halvora::SaveSettings(*FEnv.Folders, TSettings{FServerUrl, FMyId, FKey, FBrandCode, FApiUrl});
     return true;
   } catch (const std::exception& AError) {
     SetStatus(SaveFailedText(AError));
