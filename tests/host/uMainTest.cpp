@@ -503,6 +503,9 @@ TEST_F(HostController, ABrandAnnouncement) {
   // Lookups that answer late: the session's brand no longer shows, the host's own does.
   const std::vector<TMarcaEvento> Reports = Fakes.Brand->FReports;
   ASSERT_EQ(Reports.size(), 3u);  // the host's, the session's, the host's again
+  EXPECT_EQ(Fakes.Brand->FKinds, (std::vector<TBrandLookup>{
+                                     TBrandLookup::blHost, TBrandLookup::blSession,
+                                     TBrandLookup::blHost}));
   Reports[1]("other9", "Uma Revenda Com Nome Longo", {});
   EXPECT_EQ(Host->Model().lblTitle.Text, "Acme");
   Reports[2]("acme01", "Acme Suporte Técnico", {});
