@@ -188,6 +188,9 @@ TEST(TMainWindow, ServerTakesTheEnteredAddress) {
       auto* Input = qobject_cast<QInputDialog*>(ADialog);
       ASSERT_NE(Input, nullptr);
       EXPECT_EQ(Input->windowTitle(), "Servidor");
+      EXPECT_EQ(Input->labelText(), "Endereço do servidor (em branco = padrão)");
+      for (const QLabel* Prompt : Input->findChildren<QLabel*>())
+        EXPECT_EQ(Prompt->textFormat(), Qt::PlainText);
       EXPECT_EQ(Input->textValue().toStdString(), Before);
       Input->setTextValue("ws://outro.test/relay");
       Accept ? Input->accept() : Input->reject();
@@ -261,6 +264,25 @@ TEST(TMainWindow, TextFromTheNetworkShowsAsItIs) {
   // With no notification area here, no icon is shown and its tooltip is kept as it is.
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
     EXPECT_EQ(F.View.findChild<QSystemTrayIcon*>()->toolTip().toStdString(), Hint);
+  }
+}
+
+TEST(TMainWindow, MessageBoxesShowTheirTextAsItIs) {
+  const std::string Text = "<b>Aviso</b>\n<a href=\"x\">link</a> &amp;";
+  for (const bool Question : {true, false}) {
+    SCOPED_TRACE(Question ? "confirmation" : "information");
+    TWindowFixture F;
+    AnswerNextDialog([&](QWidget* ADialog) {
+      auto* Box = qobject_cast<QMessageBox*>(ADialog);
+      ASSERT_NE(Box, nullptr);
+      EXPECT_EQ(Box->textFormat(), Qt::PlainText);
+      EXPECT_EQ(Box->text().toStdString(), Text);
+      Press(ADialog, Question ? QMessageBox::Yes : QMessageBox::Ok);
+    });
+    if (Question)
+      EXPECT_TRUE(F.View.Confirm(Text));
+    else
+      F.View.Inform(Text);
   }
 }
 
