@@ -11,7 +11,7 @@ packages=(
   libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxinerama-dev libxrender-dev
   libxtst-dev libxi-dev libxdamage-dev xinput xclip libsystemd-dev
   chromium
-  xvfb xauth x11-utils x11-xserver-utils trayer
+  xvfb xauth x11-utils x11-xserver-utils trayer dbus-daemon
 )
 
 # The browser tests drive Chromium from Node.js 20 (playwright-core); the machine's own Node

@@ -11,9 +11,10 @@
 namespace halvora {
 
 // The brand cache and lookups behind the controller; used on the main thread only. Each
-// lookup is owned here and released once it has ended, so that destruction, at the latest,
-// cancels the lookups still running and withdraws their reports: it returns without waiting
-// for the network, and no report reaches a controller that is gone.
+// lookup is owned here and released once it has ended. At most one lookup of each kind runs:
+// a new one cancels the one before, as destruction cancels all that still run. Cancelling
+// aborts the lookup's transfer and withdraws its report, so it returns without waiting for the
+// network, and no report of a cancelled lookup reaches the controller.
 class TBrandService final : public IBrandService {
  public:
   // AOptions: time-outs and certificates of the lookups; reports run on AQueue's thread.
@@ -24,20 +25,28 @@ class TBrandService final : public IBrandService {
 
   bool CarregarMarca(const std::string& AFolder, const std::string& ACode, std::string& AName,
                      TIdBytes& ALogoPng) override;
-  // Starts a lookup when AApiUrl and ACode are both non-empty; returns at once.
-  void BuscarMarca(const std::string& AApiUrl, const std::string& ACode, const std::string& AFolder,
-                   TMarcaEvento AReport) override;
+  // Cancels the running lookup of AKind, then starts one when AApiUrl and ACode are both
+  // non-empty; returns at once. Not to be called from a report of a lookup of AKind.
+  void BuscarMarca(TBrandLookup AKind, const std::string& AApiUrl, const std::string& ACode,
+                   const std::string& AFolder, TMarcaEvento AReport) override;
 
   // Lookups started and not yet released.
   std::size_t Running() const { return FLookups.size(); }
 
  private:
+  struct TEntry {
+    std::uint64_t Id;
+    TBrandLookup Kind;
+    std::unique_ptr<TBuscaMarca> Lookup;
+  };
+  using TEntries = std::vector<TEntry>;
+
   void Release(std::uint64_t AId);
 
   const THttpOptions FOptions;
   TMainQueue& FQueue;
   std::uint64_t FLastId = 0;
-  std::vector<std::pair<std::uint64_t, std::unique_ptr<TBuscaMarca>>> FLookups;
+  TEntries FLookups;
 };
 
 }  // namespace halvora

@@ -295,8 +295,7 @@ void TClipboardSync::HandlePacket(std::uint8_t ACmd, const TIdBytes& APayload) {
   try {
     switch (ACmd) {
       case cmdClipText:
-        ResetIncoming();
-        SetClipboardText(BytesToText(APayload));
+        ReceiveText(APayload);
         break;
       case cmdClipFilesBegin:
         BeginIncoming(APayload);
@@ -320,6 +319,15 @@ void TClipboardSync::HandlePacket(std::uint8_t ACmd, const TIdBytes& APayload) {
     ResetIncoming();
     Notify(ReceiveFailedText + std::string("erro desconhecido"));
   }
+}
+
+void TClipboardSync::ReceiveText(const TIdBytes& APayload) {
+  // Counted on the payload itself: a text far over the limit is never copied.
+  const std::string_view Utf8(reinterpret_cast<const char*>(APayload.data()), APayload.size());
+  if (Utf16Length(Utf8) > ClipMaxTextUnits)
+    throw EClipFailure("texto além do limite de 2.097.152 caracteres");
+  ResetIncoming();
+  SetClipboardText(BytesToText(APayload));
 }
 
 // --- incoming file transfer ---

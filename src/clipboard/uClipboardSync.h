@@ -106,7 +106,9 @@ class TClipboardSync final : public IClipboardSync {
   void Activate(TSendPacketFunc ASend) override;
   // Stops the sender, drops an unfinished incoming transfer and stops sharing.
   void Deactivate() override;
-  // Messages 111 to 115 from the technician; ignored while inactive.
+  // Messages 111 to 115 from the technician; ignored while inactive. A text over 2,097,152
+  // UTF-16 units, like any receive failure, drops an unfinished incoming transfer and is
+  // reported through Notify; nothing goes onto the clipboard.
   void HandlePacket(std::uint8_t ACmd, const TIdBytes& APayload) override;
 
   bool Active() const { return FActive; }
@@ -120,6 +122,8 @@ class TClipboardSync final : public IClipboardSync {
 
  private:
   void ClipboardChanged();
+  // Puts a received text on the clipboard; one over the limit fails the receive instead.
+  void ReceiveText(const TIdBytes& APayload);
   void SetClipboardText(const std::string& AText);
   void SetClipboardFiles(const std::vector<std::string>& APaths);
   void StopSender();

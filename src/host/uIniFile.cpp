@@ -5,7 +5,6 @@
 #include <fstream>
 
 #include "base/uAscii.h"
-#include "host/uFileReplace.h"
 
 namespace halvora {
 namespace {
@@ -106,7 +105,9 @@ bool TIniFile::Load(const std::string& APath) {
   return Read;
 }
 
-void TIniFile::Save(const std::string& APath) const { ReplaceFile(APath, ToText()); }
+void TIniFile::Save(const std::string& APath, TReplaceMode AMode) const {
+  ReplaceFile(APath, ToText(), AMode);
+}
 
 std::string TIniFile::ReadString(std::string_view ASection, std::string_view AKey,
                                  std::string_view ADefault) const {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/uFileReplace.h"
+
 namespace halvora {
 
 // An INI text (sections in square brackets, key=value lines) kept line by line, so that
@@ -33,9 +35,10 @@ class TIniFile {
   // Replaces the contents by the file's. A missing or unreadable file reads as empty;
   // returns whether the file was read.
   bool Load(const std::string& APath);
-  // Writes ToText() as UTF-8 without byte-order mark; see ReplaceFile for how a failed write
-  // leaves the file. Throws std::runtime_error naming the path and the system's error.
-  void Save(const std::string& APath) const;
+  // Writes ToText() as UTF-8 without byte-order mark, with permissions as AMode says; see
+  // ReplaceFile for how a failed write leaves the file. Throws std::runtime_error naming the
+  // path and the system's error.
+  void Save(const std::string& APath, TReplaceMode AMode = TReplaceMode::rmKeepMode) const;
 
   std::string ReadString(std::string_view ASection, std::string_view AKey,
                          std::string_view ADefault) const;

@@ -73,7 +73,7 @@ bool TfrmMain::LoadSettings() {
 
 bool TfrmMain::SaveSettings() {
   try {
-    halvora::SaveSettings(SettingsPath(), TSettings{FServerUrl, FMyId, FKey, FBrandCode, FApiUrl});
+    halvora::SaveSettings(*FEnv.Folders, TSettings{FServerUrl, FMyId, FKey, FBrandCode, FApiUrl});
     return true;
   } catch (const std::exception& AError) {
     SetStatus(SaveFailedText(AError));
@@ -357,7 +357,7 @@ void TfrmMain::AnnounceBrand(const std::string& AText) {
     // A lookup that answers after the session (or after another brand came) shows nothing.
     if (FEnv.Services.Brand)
       FEnv.Services.Brand->BuscarMarca(
-          FApiUrl, Code, BrandFolder(),
+          TBrandLookup::blSession, FApiUrl, Code, BrandFolder(),
           [this](const std::string& ACode, const std::string& AName, const TIdBytes& ALogo) {
             if (FSessionBrand && ACode == FSessionBrandCode) ApplyBrand(ACode, AName, ALogo);
           });
@@ -389,7 +389,7 @@ void TfrmMain::LoadBrand() {
     ApplyBrand(FBrandCode, Name, Logo);
   // The host's own brand does not cover a session brand on show.
   FEnv.Services.Brand->BuscarMarca(
-      FApiUrl, FBrandCode, BrandFolder(),
+      TBrandLookup::blHost, FApiUrl, FBrandCode, BrandFolder(),
       [this](const std::string& ACode, const std::string& AName, const TIdBytes& ALogo) {
         if (!FSessionBrand && ACode == FBrandCode) ApplyBrand(ACode, AName, ALogo);
       });

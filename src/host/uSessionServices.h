@@ -68,6 +68,9 @@ class ISecureAttention {
 using TMarcaEvento = std::function<void(const std::string& ACode, const std::string& AName,
                                         const TIdBytes& ALogoPng)>;
 
+// What a brand lookup is for: the host's own brand, or the brand announced for a session.
+enum class TBrandLookup { blHost, blSession };
+
 // Brand lookup and cache.
 class IBrandService {
  public:
@@ -75,9 +78,11 @@ class IBrandService {
   // The cached name and logo of ACode; false when nothing is cached.
   virtual bool CarregarMarca(const std::string& AFolder, const std::string& ACode,
                              std::string& AName, TIdBytes& ALogoPng) = 0;
-  // Looks ACode up in the background; AReport runs on the main thread when it is found.
-  virtual void BuscarMarca(const std::string& AApiUrl, const std::string& ACode,
-                           const std::string& AFolder, TMarcaEvento AReport) = 0;
+  // Looks ACode up in the background; AReport runs on the main thread when it is found. A
+  // lookup of AKind that still runs is cancelled first and reports nothing.
+  virtual void BuscarMarca(TBrandLookup AKind, const std::string& AApiUrl,
+                           const std::string& ACode, const std::string& AFolder,
+                           TMarcaEvento AReport) = 0;
 };
 
 // Installation for all users, elevated.

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "base/uText.h"
 #include "brand/uMarca.h"
@@ -40,16 +41,39 @@ std::filesystem::path PathOf(const std::string& AUtf8) {
   return std::filesystem::path(std::u8string(AUtf8.begin(), AUtf8.end()));
 }
 
-void CreateFolderOf(const std::string& APath) {
-  const std::filesystem::path Folder = PathOf(APath).parent_path();
+[[noreturn]] void FolderFailed(const std::filesystem::path& AFolder, const std::error_code& AError) {
+  const std::u8string Name = AFolder.u8string();
+  throw std::runtime_error("erro ao criar a pasta \"" + std::string(Name.begin(), Name.end()) +
+                           "\": " + AError.message());
+}
+
+// Creates the folder of APath with its missing parents; with AOwnerOnly, the folders made
+// here are the owner's only.
+void CreateFolderOf(const std::string& APath, bool AOwnerOnly) {
+  namespace fs = std::filesystem;
+  const fs::path Folder = PathOf(APath).parent_path();
   if (Folder.empty()) return;
   std::error_code Error;
-  std::filesystem::create_directories(Folder, Error);
-  if (Error) {
-    const std::u8string Name = Folder.u8string();
-    throw std::runtime_error("erro ao criar a pasta \"" + std::string(Name.begin(), Name.end()) +
-                             "\": " + Error.message());
+  std::vector<fs::path> Missing;
+  for (fs::path Part = Folder;
+       AOwnerOnly && !Part.empty() && fs::status(Part, Error).type() == fs::file_type::not_found;
+       Part = Part.parent_path()) {
+    Missing.push_back(Part);
+    if (Part == Part.parent_path()) break;
   }
+  fs::create_directories(Folder, Error);
+  if (Error) FolderFailed(Folder, Error);
+  for (const fs::path& Made : Missing) {
+    fs::permissions(Made, fs::perms::owner_all, fs::perm_options::replace, Error);
+    if (Error) FolderFailed(Made, Error);
+  }
+}
+
+std::string UserSettingsPath(const ISystemFolders& AFolders) {
+  const TPlatformNames& Names = PlatformNames();
+  std::string Folder = KnownFolderPath(TKnownFolder::kfUserAppData, AFolders);
+  if (!Folder.empty() && Folder.back() != Names.Separator) Folder += Names.Separator;
+  return Folder + std::string(Names.AppFolder) + Names.Separator + std::string(Names.SettingsFile);
 }
 
 }  // namespace
@@ -61,11 +85,7 @@ std::string SaveFailedText(const std::exception& AError) {
 std::string DefaultRelayUrl() { return HALVORA_DEFAULT_RELAY_URL; }
 
 std::string SettingsPath(const ISystemFolders& AFolders) {
-  if (IsInstalled(AFolders)) return MachineSettingsPath(AFolders);
-  const TPlatformNames& Names = PlatformNames();
-  std::string Folder = KnownFolderPath(TKnownFolder::kfUserAppData, AFolders);
-  if (!Folder.empty() && Folder.back() != Names.Separator) Folder += Names.Separator;
-  return Folder + std::string(Names.AppFolder) + Names.Separator + std::string(Names.SettingsFile);
+  return IsInstalled(AFolders) ? MachineSettingsPath(AFolders) : UserSettingsPath(AFolders);
 }
 
 std::string BrandFolder(const std::string& ASettingsPath) {
@@ -96,8 +116,9 @@ TSettings LoadSettings(const std::string& APath, std::string_view AProgramPath) 
   return Result;
 }
 
-void SaveSettings(const std::string& APath, const TSettings& ASettings) {
-  CreateFolderOf(APath);
+void SaveSettings(const std::string& APath, const TSettings& ASettings, TSettingsScope AScope) {
+  const bool OwnerOnly = AScope == TSettingsScope::ssUser;
+  CreateFolderOf(APath, OwnerOnly);
   TIniFile Ini;
   Ini.Load(APath);
   Ini.WriteString(SECTION_SERVER, KEY_URL, ASettings.ServerUrl);
@@ -107,7 +128,14 @@ void SaveSettings(const std::string& APath, const TSettings& ASettings) {
   Ini.WriteString(SECTION_CLIENT, KEY_ID, ASettings.MyId);
   Ini.WriteString(SECTION_CLIENT, KEY_KEY, ASettings.Key);
   Ini.WriteString(SECTION_CLIENT, KEY_BRAND, ASettings.BrandCode);
-  Ini.Save(APath);
+  Ini.Save(APath, OwnerOnly ? TReplaceMode::rmOwnerOnly : TReplaceMode::rmKeepMode);
+}
+
+void SaveSettings(const ISystemFolders& AFolders, const TSettings& ASettings) {
+  if (IsInstalled(AFolders))
+    SaveSettings(MachineSettingsPath(AFolders), ASettings, TSettingsScope::ssMachine);
+  else
+    SaveSettings(UserSettingsPath(AFolders), ASettings, TSettingsScope::ssUser);
 }
 
 std::string NewKey() { return RandomString(KEY_ALPHABET, KEY_LENGTH); }

@@ -39,10 +39,19 @@ std::string BrandFolder(const std::string& ASettingsPath);
 // a new key in place of one shorter than 48 characters. Writes nothing.
 TSettings LoadSettings(const std::string& APath, std::string_view AProgramPath);
 
+// Whose settings file a save writes. The user's own holds the host key, so it is kept
+// readable and writable by its owner only, and the folders made for it are the owner's only.
+// The machine-wide file of an installed host is also read by the session agent, which runs
+// as the console's user: its permissions stay as the installer made them.
+enum class TSettingsScope { ssUser, ssMachine };
+
 // Stores ASettings in the file at APath, creating its folders, keeping everything else in the
 // file and dropping the older Host/Port form; a stored Server.ApiUrl is left as it is.
-// Throws std::runtime_error with a text naming what failed.
-void SaveSettings(const std::string& APath, const TSettings& ASettings);
+// Permissions as AScope says. Throws std::runtime_error with a text naming what failed.
+void SaveSettings(const std::string& APath, const TSettings& ASettings,
+                  TSettingsScope AScope = TSettingsScope::ssUser);
+// The same at SettingsPath(AFolders), with the scope of that file.
+void SaveSettings(const ISystemFolders& AFolders, const TSettings& ASettings);
 
 // A new key: 48 random hex digits.
 std::string NewKey();

@@ -284,7 +284,7 @@ TEST_F(BrandLookup, ACodeReachesThePathPercentEncodedAndOnlyASafeCodeIsCached) {
 
 // --- the service ---
 
-TEST(TBrandService, RunsLookupsSideBySideAndReleasesThemOnceEnded) {
+TEST(TBrandService, RunsLookupsOfBothKindsSideBySideAndReleasesThemOnceEnded) {
   test::TTestLoop Loop;
   test::TTempFolder Root;
   TBrandRelay Relay;
@@ -295,11 +295,11 @@ TEST(TBrandService, RunsLookupsSideBySideAndReleasesThemOnceEnded) {
   const auto Report = [&](const std::string&, const std::string& AName, const TIdBytes&) {
     Names.push_back(AName);
   };
-  Service.BuscarMarca("", "acme01", Root.Path(""), Report);
-  Service.BuscarMarca(Relay.Url(), "", Root.Path(""), Report);
+  Service.BuscarMarca(TBrandLookup::blHost, "", "acme01", Root.Path(""), Report);
+  Service.BuscarMarca(TBrandLookup::blSession, Relay.Url(), "", Root.Path(""), Report);
   EXPECT_EQ(Service.Running(), 0u);
-  Service.BuscarMarca(Relay.Url(), "acme01", Root.Path(""), Report);
-  Service.BuscarMarca(Relay.Url(), "outra1", Root.Path(""), Report);
+  Service.BuscarMarca(TBrandLookup::blHost, Relay.Url(), "acme01", Root.Path(""), Report);
+  Service.BuscarMarca(TBrandLookup::blSession, Relay.Url(), "outra1", Root.Path(""), Report);
   EXPECT_EQ(Service.Running(), 2u);
   ASSERT_TRUE(Loop.RunUntil([&] { return Service.Running() == 0; }));
   std::sort(Names.begin(), Names.end());
@@ -321,8 +321,8 @@ TEST(TBrandService, DestructionEndsLookupsInFlightWithoutReports) {
   const auto Report = [&](const std::string&, const std::string&, const TIdBytes&) { ++Reports; };
   // Time-outs far beyond the guard below: only cancellation can end the first lookup in time.
   auto Service = std::make_unique<TBrandService>(Timeouts(60s, 60s), Loop.Queue());
-  Service->BuscarMarca(Stalls.Url(), "acme01", Root.Path(""), Report);
-  Service->BuscarMarca(Answers.Url(), "acme02", Root.Path(""), Report);
+  Service->BuscarMarca(TBrandLookup::blHost, Stalls.Url(), "acme01", Root.Path(""), Report);
+  Service->BuscarMarca(TBrandLookup::blSession, Answers.Url(), "acme02", Root.Path(""), Report);
   // The second lookup has cached its answer and waits for its report to run.
   ASSERT_TRUE(test::Eventually(
       [&] { return !Stalls.Targets().empty() && Loop.Queue().PendingCount() == 1; }));

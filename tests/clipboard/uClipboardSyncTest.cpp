@@ -454,6 +454,40 @@ TEST_F(ClipboardSyncTest, ReceivedTextIsOnTheClipboardAtOnceAndNotSentBack) {
   }
 }
 
+// The receiving side holds to the sending side's limit, counted in UTF-16 units (a character
+// beyond U+FFFF counts two). A refused text changes nothing on the clipboard and drops an
+// unfinished incoming transfer, as any failed receive does.
+TEST_F(ClipboardSyncTest, ReceivedTextOverTheLimitInUtf16UnitsIsRefused) {
+  const std::string Emoji = "\xF0\x9F\x98\x80";
+  const std::string Refused = ReceiveFailed + "texto além do limite de 2.097.152 caracteres";
+  const std::vector<std::pair<std::string, bool>> Cases = {
+      {std::string(ClipMaxTextUnits, 'a'), true},
+      {std::string(ClipMaxTextUnits + 1, 'a'), false},
+      {std::string(ClipMaxTextUnits - 2, 'a') + Emoji, true},
+      {std::string(ClipMaxTextUnits - 1, 'a') + Emoji, false},
+      {Repeat(Emoji, ClipMaxTextUnits / 2), true},
+      {Repeat("é", ClipMaxTextUnits + 1), false},
+      {std::string(16 * 1048576, 'a'), false},
+  };
+  for (std::size_t I = 0; I < Cases.size(); ++I) {
+    SCOPED_TRACE(I);
+    const auto& [Text, Accepted] = Cases[I];
+    test::TMemoryClipboard Board;
+    Board.Text = "antes";
+    auto Receiver = NewSync(Board);
+    Receiver->Activate(Wire.Func());
+    Notes.clear();
+    Receiver->HandlePacket(cmdClipFilesBegin, BeginPayload(1, 1, 3));
+    Receiver->HandlePacket(cmdClipFileEntry, EntryPayload(1, 3, false, "a.txt"));
+    Receiver->HandlePacket(cmdClipText, TextToBytes(Text));
+    EXPECT_TRUE(ReceiveFolders().empty());
+    EXPECT_TRUE(Board.Text == (Accepted ? Text : "antes"));
+    EXPECT_EQ(Board.Writes, Accepted ? 1 : 0);
+    EXPECT_EQ(Notes, Accepted ? std::vector<std::string>{} : std::vector<std::string>{Refused});
+    EXPECT_TRUE(Receiver->Active());
+  }
+}
+
 TEST_F(ClipboardSyncTest, InactiveItIgnoresChangesAndMessages) {
   Sync->Deactivate();
   Clipboard.CopyText("copied while inactive");

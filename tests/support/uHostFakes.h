@@ -96,12 +96,14 @@ class TFakeBrand final : public IBrandService {
   explicit TFakeBrand(TCallLog& ALog) : FLog(ALog) {}
   bool CarregarMarca(const std::string&, const std::string& ACode, std::string& AName,
                      TIdBytes& ALogoPng) override;
-  void BuscarMarca(const std::string& AApiUrl, const std::string& ACode, const std::string&,
-                   TMarcaEvento AReport) override {
+  void BuscarMarca(TBrandLookup AKind, const std::string& AApiUrl, const std::string& ACode,
+                   const std::string&, TMarcaEvento AReport) override {
     FLog.Add("brand.lookup " + AApiUrl + " " + ACode);
+    FKinds.push_back(AKind);
     FReports.push_back(std::move(AReport));
   }
   std::string FCachedName;  // what the cache holds for any code; empty: nothing
+  std::vector<TBrandLookup> FKinds;    // of every lookup, in order
   std::vector<TMarcaEvento> FReports;  // of every lookup, in order, for the test to answer
 
  private:

@@ -59,10 +59,12 @@ bool WriteAll(int AHandle, std::string_view AContent) {
 
 }  // namespace
 
-void ReplaceFile(const std::string& APath, std::string_view AContent) {
+void ReplaceFile(const std::string& APath, std::string_view AContent, TReplaceMode AMode) {
+  // mkostemp makes the file owner-only, whatever the umask.
   TTempFile Temp(APath);
   struct stat Existing {};
-  if (stat(APath.c_str(), &Existing) == 0 && fchmod(Temp.Handle(), Existing.st_mode & 07777) != 0)
+  if (AMode == TReplaceMode::rmKeepMode && stat(APath.c_str(), &Existing) == 0 &&
+      fchmod(Temp.Handle(), Existing.st_mode & 07777) != 0)
     Fail(APath, errno);
   if (!WriteAll(Temp.Handle(), AContent) || fsync(Temp.Handle()) != 0 || Temp.Close() != 0)
     Fail(APath, errno);

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QFontMetrics>
 
+#include "ui/qt/uLiteralText.h"
 #include "ui/uImages.h"
 
 namespace halvora {
@@ -51,8 +52,10 @@ QWidget* Panel(QWidget* AParent, const char* AName, QRect AGeometry) {
   return Place(new QWidget(AParent), AName, AGeometry);
 }
 
+// Labels show their text as it is: much of it comes from the network and is never markup.
 QLabel* Label(QWidget* AParent, const char* AName, QRect AGeometry, bool AWrap = false) {
   auto* Result = Place(new QLabel(AParent), AName, AGeometry);
+  Result->setTextFormat(Qt::PlainText);
   Result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Result->setWordWrap(AWrap);
   return Result;
@@ -161,7 +164,7 @@ void TMainWindow::Attach(TfrmMain& AController) {
 void TMainWindow::ModelChanged() {
   if (!FController) return;
   const TMainWindowModel& M = FController->Model();
-  setWindowTitle(ToQt(M.Caption));
+  setWindowTitle(LiteralCaption(ToQt(M.Caption)));
   RenderPanel(FHeader, M.pnlHeader);
   RenderPanel(FAccent, M.pnlAccent);
   RenderPanel(FLocal, M.pnlLocal);
@@ -186,8 +189,9 @@ void TMainWindow::ModelChanged() {
                                                                  {FServer, &M.btnServer}};
   for (const auto& [Btn, State] : Buttons) RenderButton(Btn, *State);
   RenderLogo();
-  FTray->setToolTip(ToQt(M.Tray.Hint));
+  // Visible first: how the tooltip must be put depends on who shows the icon.
   FTray->setVisible(M.Tray.Visible && QSystemTrayIcon::isSystemTrayAvailable());
+  FTray->setToolTip(TrayToolTip(ToQt(M.Tray.Hint), CurrentTrayRoute()));
 }
 
 void TMainWindow::RenderLogo() {
@@ -206,7 +210,9 @@ void TMainWindow::RenderLogo() {
 }
 
 void TMainWindow::ShowBalloon(const std::string& ATitle, const std::string& AText) {
-  if (FTray->isVisible()) FTray->showMessage(ToQt(ATitle), ToQt(AText));
+  // The title is the program's own; the message names the technician.
+  if (FTray->isVisible())
+    FTray->showMessage(ToQt(ATitle), BalloonMessage(ToQt(AText), CurrentTrayRoute()));
 }
 
 void TMainWindow::MinimizeApplication() {
@@ -239,21 +245,29 @@ void TMainWindow::TerminateApplication() {
 }
 
 bool TMainWindow::Confirm(const std::string& AText) {
-  return QMessageBox::question(this, cDialogTitle, ToQt(AText),
-                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  QMessageBox Box(QMessageBox::Question, cDialogTitle, ToQt(AText),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  Box.setTextFormat(Qt::PlainText);
+  return Box.exec() == QMessageBox::Yes;
 }
 
 void TMainWindow::Inform(const std::string& AText) {
-  QMessageBox::information(this, cDialogTitle, ToQt(AText));
+  QMessageBox Box(QMessageBox::Information, cDialogTitle, ToQt(AText), QMessageBox::Ok, this);
+  Box.setTextFormat(Qt::PlainText);
+  Box.exec();
 }
 
 bool TMainWindow::Input(const std::string& ATitle, const std::string& APrompt,
                         std::string& AValue) {
-  bool Accepted = false;
-  const QString Value = QInputDialog::getText(this, ToQt(ATitle), ToQt(APrompt), QLineEdit::Normal,
-                                              ToQt(AValue), &Accepted);
-  if (Accepted) AValue = Value.toStdString();
-  return Accepted;
+  QInputDialog Dialog(this);
+  Dialog.setWindowTitle(ToQt(ATitle));
+  Dialog.setLabelText(ToQt(APrompt));
+  Dialog.setTextValue(ToQt(AValue));
+  // The prompt's label guesses its format, and QInputDialog has no setting for it.
+  for (QLabel* Prompt : Dialog.findChildren<QLabel*>()) Prompt->setTextFormat(Qt::PlainText);
+  if (Dialog.exec() != QDialog::Accepted) return false;
+  AValue = Dialog.textValue().toStdString();
+  return true;
 }
 
 void TMainWindow::closeEvent(QCloseEvent* AEvent) {

@@ -52,6 +52,17 @@ TEST(TReplaceFile, KeepsAnExistingFilesModeAndMakesANewOnePrivate) {
             (std::vector<std::string>{"existing.ini", "fresh.ini"}));
 }
 
+TEST(TReplaceFile, OwnerOnlyMakesAnExistingFilePrivate) {
+  const TTempFolder Folder;
+  const std::string Path = Folder.Path("halvora.ini");
+  WriteFile(Path, "old");
+  ASSERT_EQ(chmod(Path.c_str(), 0644), 0);
+  ReplaceFile(Path, "new", TReplaceMode::rmOwnerOnly);
+  EXPECT_EQ(ReadFile(Path), "new");
+  EXPECT_EQ(ModeOf(Path), 0600u);
+  EXPECT_EQ(FolderEntries(Folder.Path("")), std::vector<std::string>{"halvora.ini"});
+}
+
 TEST(TReplaceFile, FailureNamesThePathAndTheSystemErrorAndLeavesNothingBehind) {
   const TTempFolder Folder;
   WriteFile(Folder.Path("taken.ini/inside"), "x");

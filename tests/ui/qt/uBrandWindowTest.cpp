@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -70,6 +72,14 @@ QRect Extent(const QImage& AImage, const QRect& AArea, QRgb AColor) {
     for (int X = AArea.left(); X <= AArea.right(); ++X)
       if (Near(AImage.pixel(X, Y), AColor)) Box |= QRect(X, Y, 1, 1);
   return Box;
+}
+
+// Threads of this process.
+std::size_t LiveThreads() {
+  std::size_t Count = 0;
+  for ([[maybe_unused]] const auto& Entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ++Count;
+  return Count;
 }
 
 QRect InWindow(QWidget& AWindow, QWidget* AWidget) {
@@ -155,6 +165,45 @@ TEST(TBrandWindow, TheHostsOwnBrandComesBackAfterASessionBrand) {
     EXPECT_EQ(W.Label("imgLogo")->pixmap().size(), QSize(40, 40));
     ASSERT_TRUE(W.Settle());
   }
+}
+
+// A technician's side that announces brand after brand to a brand service that never answers:
+// each announcement cancels the lookup before it, hung in the network, so no more than one
+// session lookup (and its thread) is alive at a time, and the last announced brand is the one
+// that shows once its lookup answers.
+TEST(TBrandWindow, EachAnnouncementCancelsTheSessionLookupBeforeIt) {
+  using namespace std::chrono_literals;
+  test::TLoopbackHttp Service([](const std::string& ATarget) {
+    if (ATarget == "/v1/marca/propria") return test::Answer(200, R"({"nome":"Própria"})");
+    if (ATarget == "/v1/marca/ultima") return test::Answer(200, R"({"nome":"Última Revenda"})");
+    return test::Stall();
+  });
+  TBrandWindow W(Service.Url(), "propria");
+  ASSERT_TRUE(W.Settle());
+  ASSERT_EQ(W.Title(), "Própria");
+  test::StartSession(W.H);
+
+  const std::size_t ThreadsBefore = LiveThreads();
+  const auto Started = std::chrono::steady_clock::now();
+  for (int I = 0; I < 300; ++I) {
+    const std::string Code = "sessao" + std::to_string(I);
+    ASSERT_TRUE(W.H.Deliver(cmdBrand, Code + "|Nome " + std::to_string(I)));
+    ASSERT_EQ(W.Brand.lock()->Running(), 1u) << I;
+    // Hung in the network before the next announcement comes.
+    ASSERT_TRUE(test::Eventually([&] {
+      const auto Targets = Service.Targets();
+      return !Targets.empty() && Targets.back() == "/v1/marca/" + Code;
+    })) << I;
+  }
+  EXPECT_LE(LiveThreads(), ThreadsBefore + 1);
+  // A cancellation that waited for the hung request would take the response time-out each.
+  EXPECT_LT(std::chrono::steady_clock::now() - Started, 60s);
+
+  ASSERT_TRUE(W.H.Deliver(cmdBrand, "ultima|Anunciada"));
+  EXPECT_EQ(W.Title(), "Anunciada");
+  ASSERT_TRUE(W.Settle());
+  EXPECT_EQ(W.Title(), "Última Revenda");
+  EXPECT_LE(LiveThreads(), ThreadsBefore);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdlib>
 #include <functional>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "protocol/uProtocol.h"
+#include "support/uTestFiles.h"
 #include "uTestApp.h"
 #include "uWindowFixture.h"
 #include "ui/qt/uQtMainLoop.h"
@@ -188,12 +190,101 @@ TEST(TMainWindow, ServerTakesTheEnteredAddress) {
       auto* Input = qobject_cast<QInputDialog*>(ADialog);
       ASSERT_NE(Input, nullptr);
       EXPECT_EQ(Input->windowTitle(), "Servidor");
+      EXPECT_EQ(Input->labelText(), "Endereço do servidor (em branco = padrão)");
+      for (const QLabel* Prompt : Input->findChildren<QLabel*>())
+        EXPECT_EQ(Prompt->textFormat(), Qt::PlainText);
       EXPECT_EQ(Input->textValue().toStdString(), Before);
       Input->setTextValue("ws://outro.test/relay");
       Accept ? Input->accept() : Input->reject();
     });
     F.Click("btnServer");
     EXPECT_EQ(F.H.Host->ServerUrl(), Accept ? "ws://outro.test/relay" : Before);
+  }
+}
+
+// --- text from the network ---
+
+// A technician's display name, the relay's texts and a brand name carrying markup that would
+// draw a fake badge and a local picture (solid red): every place shows the characters as they
+// are, line breaks and "[*]" included, and the picture is never drawn.
+TEST(TMainWindow, TextFromTheNetworkShowsAsItIs) {
+  const test::TTempFolder Temp;
+  const std::string Picture = Temp.Path("r.png");
+  QImage Red(32, 32, QImage::Format_RGB32);
+  Red.fill(Qt::red);
+  ASSERT_TRUE(Red.save(QString::fromStdString(Picture)));
+  const std::string Markup = "<b>Técnico verificado</b><img src=\"file://" + Picture + "\">";
+  const std::string Name = Markup + " [*]";
+  const auto NoPicture = [](const QImage& AShot) {
+    for (int Y = 0; Y < AShot.height(); ++Y)
+      for (int X = 0; X < AShot.width(); ++X)
+        if (Near(AShot.pixel(X, Y), qRgb(255, 0, 0), 40)) return false;
+    return !AShot.isNull();
+  };
+
+  TWindowFixture F;
+  ASSERT_TRUE(F.H.Deliver(cmdWelcome, "123456789"));
+  struct TStep {
+    const char* What;
+    std::uint8_t Cmd;
+    std::string Payload;
+    const char* Label;
+    std::string Shown;
+  };
+  const std::string Relay = Markup + "\n\n\n\nfim";
+  const TStep Steps[] = {
+      {"access request", cmdAccessRequest, "111222333|" + Name + "\n\n\n\n|", "lblStatus",
+       Name + " está pedindo acesso..."},
+      {"trusted access", cmdTrustedAccess, "111222333|" + Name + "\n\n\n\n|", "lblStatus",
+       "Este computador está sendo controlado por " + Name + "."},
+      {"refusal", cmdRefused, "x|" + Relay, "lblStatus", Relay},
+      {"install offer", cmdInstallOffer, Relay, "lblStatus", Relay},
+      {"brand", cmdBrand, "acme01|" + Markup, "lblTitle", Markup},
+  };
+  for (const TStep& Step : Steps) {
+    SCOPED_TRACE(Step.What);
+    if (Step.Cmd == cmdInstallOffer) {
+      AnswerNextDialog([&](QWidget* ADialog) {
+        auto* Box = qobject_cast<QMessageBox*>(ADialog);
+        ASSERT_NE(Box, nullptr);
+        EXPECT_EQ(Box->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(Box->text().startsWith(QString::fromStdString(Relay + "\n\nInstalar")));
+        EXPECT_TRUE(NoPicture(Box->grab().toImage()));
+        Box->button(QMessageBox::No)->click();
+      });
+    }
+    ASSERT_TRUE(F.H.Deliver(Step.Cmd, Step.Payload));
+    QLabel* Shown = F.Find<QLabel>(Step.Label);
+    EXPECT_EQ(Shown->textFormat(), Qt::PlainText);
+    EXPECT_EQ(Shown->text().toStdString(), Step.Shown);
+    EXPECT_TRUE(NoPicture(test::Screenshot(F.View)));
+  }
+  F.View.winId();
+  EXPECT_EQ(F.View.windowHandle()->title().toStdString(), "Halvora - em atendimento por " + Name);
+  const std::string Hint = F.H.Host->Model().Tray.Hint;
+  EXPECT_TRUE(Hint.starts_with("Halvora: " + Name)) << Hint;
+  // With no notification area here, no icon is shown and its tooltip is kept as it is.
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    EXPECT_EQ(F.View.findChild<QSystemTrayIcon*>()->toolTip().toStdString(), Hint);
+  }
+}
+
+TEST(TMainWindow, MessageBoxesShowTheirTextAsItIs) {
+  const std::string Text = "<b>Aviso</b>\n<a href=\"x\">link</a> &amp;";
+  for (const bool Question : {true, false}) {
+    SCOPED_TRACE(Question ? "confirmation" : "information");
+    TWindowFixture F;
+    AnswerNextDialog([&](QWidget* ADialog) {
+      auto* Box = qobject_cast<QMessageBox*>(ADialog);
+      ASSERT_NE(Box, nullptr);
+      EXPECT_EQ(Box->textFormat(), Qt::PlainText);
+      EXPECT_EQ(Box->text().toStdString(), Text);
+      Press(ADialog, Question ? QMessageBox::Yes : QMessageBox::Ok);
+    });
+    if (Question)
+      EXPECT_TRUE(F.View.Confirm(Text));
+    else
+      F.View.Inform(Text);
   }
 }
 

@@ -72,9 +72,13 @@ class TThemedWindow : private test::TTestApp {
 };
 
 // Colours as #rrggbb, so that failures read well and alpha never counts.
-std::string Hex(QRgb AColor) { return QColor(AColor).name().toStdString(); }
+std::string Hex(QRgb AColor) {
+  return QColor(AColor).name().toStdString();
+}
 
-std::string At(const QImage& AImage, QPoint APoint) { return Hex(AImage.pixel(APoint)); }
+std::string At(const QImage& AImage, QPoint APoint) {
+  return Hex(AImage.pixel(APoint));
+}
 
 int CountInCaption(const QImage& AImage, QRgb AColor) {
   int Count = 0;
@@ -91,7 +95,9 @@ struct TStateCase {
   bool FRing;
 };
 
-void PrintTo(const TStateCase& ACase, std::ostream* AOut) { *AOut << ACase.FName; }
+void PrintTo(const TStateCase& ACase, std::ostream* AOut) {
+  *AOut << ACase.FName;
+}
 
 class TButtonLook : public ::testing::TestWithParam<TStateCase> {};
 
