@@ -58,6 +58,9 @@ class TWsSession final : public TRelayPeer,
     auto Timeouts = websocket::stream_base::timeout::suggested(beast::role_type::server);
     Timeouts.idle_timeout = 120s;
     Timeouts.keep_alive_pings = true;
+    // A peer that does not answer the closing handshake (one that broke the rules, or said
+    // nothing in time) does not keep its connection for long.
+    Timeouts.handshake_timeout = 5s;
     FWs.set_option(Timeouts);
     FWs.set_option(websocket::stream_base::decorator([](websocket::response_type& AResponse) {
       AResponse.set(http::field::server, "halvora-relay");
