@@ -32,9 +32,4 @@ void TByteBudget::Drop() {
   }
 }
 
-std::size_t TByteBudget::Used() {
-  std::lock_guard Guard(FLock);
-  return FUsed;
-}
-
 }  // namespace halvora::relay

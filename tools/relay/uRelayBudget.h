@@ -22,7 +22,6 @@ class TByteBudget {
   bool WaitForRoom(std::function<void()> AResume);
   // Forgets the waiters without calling them (the server is stopping).
   void Drop();
-  std::size_t Used();
 
  private:
   const std::size_t FLimit;

@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "relay/uRelayAddresses.h"
 #include "relay/uRelayBudget.h"
@@ -260,7 +261,8 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
     FParser->body_limit(HttpBodyLimit);
     // A connection that says nothing is not kept long; later requests of a kept-alive one may
     // take their time.
-    beast::get_lowest_layer(FStream).expires_after(FReads++ ? 30s : FContext.HelloTimeout);
+    beast::get_lowest_layer(FStream).expires_after(
+        std::exchange(FFirstRead, false) ? FContext.HelloTimeout : std::chrono::seconds(30));
     http::async_read(FStream, FBuffer, *FParser,
                      [Self = this->shared_from_this()](beast::error_code AError, std::size_t) {
                        Self->OnRead(AError);
@@ -321,7 +323,7 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
   beast::flat_buffer FBuffer;
   const TSessionContext& FContext;
   const std::shared_ptr<TAddressSlot> FSlot;
-  unsigned FReads = 0;
+  bool FFirstRead = true;
   bool FLoopback = false;
   std::optional<http::request_parser<http::string_body>> FParser;
   http::response<http::string_body> FResponse;
