@@ -36,8 +36,10 @@ void Parallel(int ACount, int AThreads, AWork AWorkItem) {
 }
 
 TEST(RelayLoad, ManyHostsAndBusySessions) {
-  // Everybody comes from one address here, and writes everything before reading anything.
+  // Everybody comes from one address here, connects long before saying hello, and writes
+  // everything before reading anything.
   auto Options = TestOptions();
+  Options.Limits.HelloTimeout = 600;
   Options.Limits.ConnectionsPerAddress = 1000;
   Options.Limits.RegistrationsPerHour = 1000;
   Options.Limits.AddressQueueBudget = Options.Limits.QueueBudget;
