@@ -22,6 +22,12 @@ TRelayOptions BenchOptions() {
   Options.Database = ":memory:";
   Options.NoopInterval = 0;
   Options.Quiet = true;
+  // Every peer comes from one address here, many sessions are set up in a row, and the
+  // parallel runs write everything before they read.
+  Options.Limits.ConnectionsPerAddress = 1000;
+  Options.Limits.ConnectsPerMinute = 1000000;
+  Options.Limits.RegistrationsPerHour = 1000000;
+  Options.Limits.QueueBudget = Options.Limits.AddressQueueBudget = 4096;
   return Options;
 }
 
@@ -48,7 +54,7 @@ void Guarded(AWork AWorkItem) {
   }
 }
 
-// A host and a technician paired through the relay.
+// A host and a technician paired through the relay, and admitted by the host.
 struct TSession {
   TSession()
       : Host(std::make_unique<TRelayTestClient>(Server().Port())),
@@ -61,6 +67,9 @@ struct TSession {
     Technician->Send(50, Id + "|Bench|");
     Receive(*Technician, 51);
     Receive(*Host, 5);
+    Host->Send(11);
+    Host->Send(102, "\x01");
+    Receive(*Technician, 102);
   }
   std::unique_ptr<TRelayTestClient> Host, Technician;
 };

@@ -53,6 +53,15 @@ TSetter Number(unsigned TRelayOptions::*AField, unsigned long AMax) {
   };
 }
 
+TSetter Limit(unsigned TRelayLimits::*AField, unsigned long AMax) {
+  return [AField, AMax](TRelayOptions& AOptions, const std::string& AValue) {
+    unsigned long Value = 0;
+    if (!ParseNumber(AValue, AMax, Value) || Value == 0) return false;
+    AOptions.Limits.*AField = static_cast<unsigned>(Value);
+    return true;
+  };
+}
+
 const std::map<std::string, TSetter>& Setters() {
   static const std::map<std::string, TSetter> Value = {
       {"--listen", ParseListen},
@@ -68,6 +77,13 @@ const std::map<std::string, TSetter>& Setters() {
       {"--admin-token", NonEmpty(&TRelayOptions::AdminToken)},
       {"--admin-token-file", NonEmpty(&TRelayOptions::AdminTokenFile)},
       {"--threads", Number(&TRelayOptions::Threads, 64)},
+      {"--hello-timeout", Limit(&TRelayLimits::HelloTimeout, 3600)},
+      {"--connections-per-address", Limit(&TRelayLimits::ConnectionsPerAddress, 1000000)},
+      {"--queue-budget", Limit(&TRelayLimits::QueueBudget, 1024 * 1024)},
+      {"--address-queue-budget", Limit(&TRelayLimits::AddressQueueBudget, 1024 * 1024)},
+      {"--admission-timeout", Limit(&TRelayLimits::AdmissionTimeout, 3600)},
+      {"--connect-rate", Limit(&TRelayLimits::ConnectsPerMinute, 1000000)},
+      {"--registration-rate", Limit(&TRelayLimits::RegistrationsPerHour, 1000000)},
   };
   return Value;
 }
@@ -122,6 +138,13 @@ std::string RelayUsage() {
          "  --admin-token TOKEN       liga /admin/ para quem mostrar o token (Bearer)\n"
          "  --admin-token-file ARQ    idem, com o token lido do arquivo (preferível)\n"
          "  --threads N               threads de E/S (padrão: conforme os processadores)\n"
+         "  --hello-timeout SEGUNDOS  prazo para os primeiros bytes e a saudação (padrão 10)\n"
+         "  --connections-per-address N  conexões abertas por endereço (padrão 64)\n"
+         "  --queue-budget MIB        bytes na fila de envio, todas as conexões (padrão 1024)\n"
+         "  --address-queue-budget MIB  bytes na fila das conexões de um endereço (padrão 128)\n"
+         "  --admission-timeout SEGUNDOS  prazo para o computador admitir o técnico (padrão 10)\n"
+         "  --connect-rate N          pedidos de conexão (50) por endereço e minuto (padrão 30)\n"
+         "  --registration-rate N     novos computadores por endereço e hora (padrão 30)\n"
          "  --quiet                   sem linhas de registro\n";
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "relay/uRelayLimits.h"
+
 namespace halvora::relay {
 
 struct TRelayOptions {
@@ -22,6 +24,7 @@ struct TRelayOptions {
   std::string AdminTokenFile;  // file holding that token
   unsigned Threads = 0;        // I/O threads; 0 picks a few by the processor count
   bool Quiet = false;          // no log lines
+  TRelayLimits Limits;
 };
 
 struct TParsedOptions {

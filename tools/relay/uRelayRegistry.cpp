@@ -11,7 +11,12 @@ namespace halvora::relay {
 namespace {
 
 bool IsSessionMessage(std::uint8_t ACmd) {
-  return ACmd >= cmdSessionFirst && ACmd <= cmdSessionLast;
+  return ACmd >= cmdSessionFirst;
+}
+
+// Before the host has admitted the technician, only the admission itself is carried.
+bool IsAdmissionMessage(std::uint8_t ACmd, bool AFromHost) {
+  return AFromHost ? ACmd == cmdChallenge || ACmd == cmdAccessResult : ACmd == cmdProof;
 }
 
 // IDs that hosts bring along: what this relay hands out is nine digits, but a host coming back
@@ -26,14 +31,27 @@ std::string Result(int ACode, std::string_view AText, std::string_view AMode = {
   return std::to_string(ACode) + "|" + std::string(AText) + "|" + std::string(AMode);
 }
 
+std::string TooMany(std::chrono::seconds AWait) {
+  return Result(
+      5, "Muitas tentativas. Aguarde " + std::to_string(AWait.count()) + " s e tente de novo.");
+}
+
 }  // namespace
 
-TRelayRegistry::TRelayRegistry(TRelayStore& AStore, TRegistryConfig AConfig)
-    : FStore(AStore), FConfig(std::move(AConfig)) {}
+TRelayRegistry::TRelayRegistry(TRelayStore& AStore, TRegistryConfig AConfig,
+                               const IRelayClock& AClock)
+    : FStore(AStore),
+      FConfig(std::move(AConfig)),
+      FClock(AClock),
+      FAccess(FConfig.Limits, AClock) {}
 
 void TRelayRegistry::Open(const std::shared_ptr<TRelayPeer>& APeer) {
   std::lock_guard Guard(FLock);
-  if (!FDetached) FConnections[APeer->ConnectionId()].Peer = APeer;
+  if (FDetached) return;
+  TConnection& Connection = FConnections[APeer->ConnectionId()];
+  Connection.Peer = APeer;
+  Connection.Address = APeer->Address();
+  Connection.Opened = FClock.Now();
 }
 
 std::shared_ptr<TRelayPeer> TRelayRegistry::Handle(std::uint64_t AConnection,
@@ -88,6 +106,15 @@ void TRelayRegistry::Hello(std::uint64_t AConnection, const std::string& AText) 
 
 void TRelayRegistry::RegisterHost(std::uint64_t AConnection, const std::string& AId,
                                   const std::string& AKey) {
+  // A new ID (handed out, or brought along) adds to the database: limited per address.
+  if (IsAcceptableId(AId) && (AId.empty() || !FStore.Known(AId)) && !MayRegister(AConnection)) {
+    std::lock_guard Guard(FLock);
+    SendLocked(AConnection, cmdRefused,
+               "registro|Muitos computadores novos registrados deste endereço. Tente mais "
+               "tarde.|");
+    CloseLocked(AConnection);
+    return;
+  }
   const auto Id = IsAcceptableId(AId) ? FStore.Register(AId, AKey) : std::nullopt;
   if (!Id) {
     std::lock_guard Guard(FLock);
@@ -104,18 +131,25 @@ void TRelayRegistry::RegisterHost(std::uint64_t AConnection, const std::string& 
   if (!Connection) return;
   if (const auto Old = FHosts.find(*Id); Old != FHosts.end() && Old->second != AConnection) {
     if (TConnection* Previous = FindLocked(Old->second)) {
-      UnpairLocked(*Previous, "O computador se reconectou; sessão encerrada.");
+      UnpairLocked(*Previous, "O computador se reconectou; sessão encerrada.", false);
       CloseLocked(Old->second);
     }
   }
   Connection->Role = TRole::rlHost;
   Connection->HostId = *Id;
   FHosts[*Id] = AConnection;
+  if (const auto Peer = Connection->Peer.lock()) Peer->AllowLargeMessages();
   SendLocked(AConnection, cmdWelcome, *Id);
   SendLocked(AConnection, cmdPermanentCount, std::to_string(Count));
   if (!FConfig.InstallOffer.empty()) SendLocked(AConnection, cmdInstallOffer, FConfig.InstallOffer);
   if (!FConfig.Brand.empty()) SendLocked(AConnection, cmdBrand, FConfig.Brand);
   Log("computador " + *Id + " registrado");
+}
+
+bool TRelayRegistry::MayRegister(std::uint64_t AConnection) {
+  std::lock_guard Guard(FLock);
+  const TConnection* Connection = FindLocked(AConnection);
+  return Connection && FAccess.MayRegister(Connection->Address);
 }
 
 void TRelayRegistry::Connect(std::uint64_t AConnection, const std::string& AText) {
@@ -124,8 +158,13 @@ void TRelayRegistry::Connect(std::uint64_t AConnection, const std::string& AText
   std::string Token;
   {
     std::lock_guard Guard(FLock);
-    const TConnection* Connection = FindLocked(AConnection);
+    TConnection* Connection = FindLocked(AConnection);
     if (!Connection) return;
+    if (const auto Wait = FAccess.RequestWait(Connection->Requests, Connection->Address);
+        Wait.count()) {
+      SendLocked(AConnection, cmdConnectResult, TooMany(Wait));
+      return;
+    }
     const char* Refusal = Connection->Partner ? "Esta conexão já está em uma sessão."
                           : Id.empty()        ? "Informe o ID do computador."
                                               : nullptr;
@@ -135,18 +174,22 @@ void TRelayRegistry::Connect(std::uint64_t AConnection, const std::string& AText
     }
     Token = Connection->Token;
   }
-  const bool Known = FStore.Known(Id);
-  const bool Permanent = Known && !Token.empty() && FStore.HasPermanent(Id, Token);
+  const bool Permanent = !Token.empty() && FStore.HasPermanent(Id, Token);
 
   std::lock_guard Guard(FLock);
   TConnection* Connection = FindLocked(AConnection);
   if (!Connection) return;
+  if (const auto Wait = FAccess.PairingWait(Connection->Address, Id, Permanent); Wait.count()) {
+    SendLocked(AConnection, cmdConnectResult, TooMany(Wait));
+    return;
+  }
   const auto Host = FHosts.find(Id);
   TConnection* HostConnection = Host == FHosts.end() ? nullptr : FindLocked(Host->second);
   if (!HostConnection) {
-    SendLocked(
-        AConnection, cmdConnectResult,
-        Known ? Result(2, "O computador está desconectado.") : Result(1, "ID desconhecido."));
+    // Whether an ID exists is nobody's business but of those with permanent access to it.
+    SendLocked(AConnection, cmdConnectResult,
+               Permanent ? Result(2, "O computador está desconectado.")
+                         : Result(1, "ID desconhecido ou computador desconectado."));
     return;
   }
   if (HostConnection->Partner) {
@@ -154,6 +197,7 @@ void TRelayRegistry::Connect(std::uint64_t AConnection, const std::string& AText
     return;
   }
   Connection->Partner = Host->second;
+  Connection->AdmitBy = FClock.Now() + std::chrono::seconds(FConfig.Limits.AdmissionTimeout);
   HostConnection->Partner = AConnection;
   SendLocked(AConnection, cmdConnectResult,
              Result(0, "Conectado.", Permanent ? "permanente" : "senha"));
@@ -182,8 +226,12 @@ std::shared_ptr<TRelayPeer> TRelayRegistry::FromHost(std::uint64_t AConnection,
   std::lock_guard Guard(FLock);
   TConnection* Connection = FindLocked(AConnection);
   if (!Connection || Connection->Role != TRole::rlHost) return nullptr;
-  if (Cmd == cmdEnd) UnpairLocked(*Connection, "Sessão encerrada pelo computador.");
-  if (IsSessionMessage(Cmd)) return ForwardLocked(*Connection, std::move(AMessage));
+  if (Cmd == cmdEnd) UnpairLocked(*Connection, "Sessão encerrada pelo computador.", true);
+  if (Cmd == cmdProofAccepted ||
+      (Cmd == cmdAccessResult && AMessage.size() > 1 && AMessage[1] == 1))
+    AdmitLocked(*Connection);
+  if (IsSessionMessage(Cmd) && (Connection->Admitted || IsAdmissionMessage(Cmd, true)))
+    return ForwardLocked(*Connection, std::move(AMessage));
   return nullptr;
 }
 
@@ -198,10 +246,14 @@ std::shared_ptr<TRelayPeer> TRelayRegistry::FromTechnician(std::uint64_t AConnec
   TConnection* Connection = FindLocked(AConnection);
   if (!Connection) return nullptr;
   if (Cmd == cmdEnd) {
-    UnpairLocked(*Connection, {});
+    UnpairLocked(*Connection, {}, true);
   } else if (IsSessionMessage(Cmd)) {
-    if (Connection->Partner) return ForwardLocked(*Connection, std::move(AMessage));
-    SendLocked(AConnection, cmdRelayError, "Nenhuma sessão ativa; peça a conexão (50) antes.");
+    // Before admission anything but the proof is dropped without an answer, which would only
+    // multiply what a flood of them costs.
+    if (Connection->Admitted || (Connection->Partner && IsAdmissionMessage(Cmd, false)))
+      return ForwardLocked(*Connection, std::move(AMessage));
+    if (!Connection->Partner)
+      SendLocked(AConnection, cmdRelayError, "Nenhuma sessão ativa; peça a conexão (50) antes.");
   } else if (Cmd == cmdHello) {
     SendLocked(AConnection, cmdRelayError, "Saudação repetida.");
   } else if (Cmd >= cmdHello && Cmd <= cmdBrand) {
@@ -227,7 +279,8 @@ void TRelayRegistry::Leave(std::uint64_t AConnection) {
   std::lock_guard Guard(FLock);
   TConnection* Connection = FindLocked(AConnection);
   if (!Connection) return;
-  UnpairLocked(*Connection, "O computador se desconectou.");
+  UnpairLocked(*Connection, "O computador se desconectou.",
+               Connection->Role == TRole::rlTechnician);
   if (Connection->Role == TRole::rlHost) {
     const auto Host = FHosts.find(Connection->HostId);
     if (Host != FHosts.end() && Host->second == AConnection) {
@@ -266,6 +319,27 @@ void TRelayRegistry::Noop() {
   for (const auto& [Id, Connection] : FHosts) SendLocked(Connection, cmdRelayNoop, {});
 }
 
+void TRelayRegistry::Tick() {
+  std::lock_guard Guard(FLock);
+  const TRelayTime Now = FClock.Now();
+  const auto HelloTimeout = std::chrono::seconds(FConfig.Limits.HelloTimeout);
+  std::vector<std::uint64_t> Silent, Lapsed;
+  for (const auto& [Id, Connection] : FConnections) {
+    if (Connection.Role == TRole::rlNone && Now - Connection.Opened >= HelloTimeout)
+      Silent.push_back(Id);
+    if (Connection.Role == TRole::rlTechnician && Connection.Partner && !Connection.Admitted &&
+        Now >= Connection.AdmitBy)
+      Lapsed.push_back(Id);
+  }
+  for (const auto Id : Silent) CloseLocked(Id);
+  for (const auto Id : Lapsed) {
+    UnpairLocked(FConnections.at(Id), {}, true);
+    SendLocked(Id, cmdSessionEnded, "O acesso não foi confirmado a tempo. Tente de novo.");
+    Log("atendente #" + std::to_string(Id) + " não foi admitido a tempo");
+  }
+  FAccess.Forget();
+}
+
 void TRelayRegistry::Detach() {
   std::lock_guard Guard(FLock);
   FDetached = true;
@@ -290,17 +364,34 @@ void TRelayRegistry::CloseLocked(std::uint64_t AConnection) {
   if (Peer) Peer->Close();
 }
 
-// Ends the session of AConnection, if any. The partner learns of it by message 6: a technician
-// with ATechnicianText, a host with an empty payload.
-void TRelayRegistry::UnpairLocked(TConnection& AConnection, std::string_view ATechnicianText) {
+// The partner learns of the end by message 6: a technician with ATechnicianText, a host with
+// an empty payload.
+void TRelayRegistry::UnpairLocked(TConnection& AConnection, std::string_view ATechnicianText,
+                                  bool AFailed) {
   if (!AConnection.Partner) return;
   const std::uint64_t PartnerId = AConnection.Partner;
+  const bool Admitted = AConnection.Admitted;
   AConnection.Partner = 0;
+  AConnection.Admitted = false;
   TConnection* Partner = FindLocked(PartnerId);
   if (!Partner) return;
   Partner->Partner = 0;
+  Partner->Admitted = false;
+  if (AFailed && !Admitted) {
+    const bool Technician = AConnection.Role == TRole::rlTechnician;
+    FAccess.PairingFailed(Technician ? AConnection.Address : Partner->Address,
+                          Technician ? Partner->HostId : AConnection.HostId);
+  }
   SendLocked(PartnerId, cmdSessionEnded,
              Partner->Role == TRole::rlTechnician ? ATechnicianText : std::string_view());
+}
+
+void TRelayRegistry::AdmitLocked(TConnection& AHost) {
+  TConnection* Technician = FindLocked(AHost.Partner);
+  if (!Technician || AHost.Admitted) return;
+  AHost.Admitted = Technician->Admitted = true;
+  FAccess.Admitted(AHost.HostId);
+  if (const auto Peer = Technician->Peer.lock()) Peer->AllowLargeMessages();
 }
 
 std::shared_ptr<TRelayPeer> TRelayRegistry::ForwardLocked(TConnection& AFrom,

@@ -8,6 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "relay/uRelayAccessGuard.h"
+#include "relay/uRelayClock.h"
+#include "relay/uRelayLimits.h"
 #include "relay/uRelayPeer.h"
 
 namespace halvora::relay {
@@ -17,6 +20,7 @@ class TRelayStore;
 struct TRegistryConfig {
   std::string InstallOffer;  // message 12 after each registration, when not empty
   std::string Brand;         // message 16 after each registration, when not empty
+  TRelayLimits Limits;
 };
 
 struct THostStatus {
@@ -27,12 +31,14 @@ struct THostStatus {
 
 // Who is connected as what, and who is paired with whom. Handles every message that arrives on
 // a connection: registration of hosts, hello and connect requests of technicians, forwarding of
-// session messages and the end of sessions. All state sits behind one mutex; messages to peers
-// are queued while it is held, so that what one connection sends reaches its partner in order
-// and never reaches a later partner.
+// session messages and the end of sessions. Until the host admits the paired technician only
+// the admission itself (challenge, proof, result) is carried. All state sits behind one mutex;
+// messages to peers are queued while it is held, so that what one connection sends reaches its
+// partner in order and never reaches a later partner.
 class TRelayRegistry {
  public:
-  TRelayRegistry(TRelayStore& AStore, TRegistryConfig AConfig);
+  TRelayRegistry(TRelayStore& AStore, TRegistryConfig AConfig,
+                 const IRelayClock& AClock = SteadyRelayClock());
 
   // A new connection, not yet a host or a technician.
   void Open(const std::shared_ptr<TRelayPeer>& APeer);
@@ -46,6 +52,9 @@ class TRelayRegistry {
   std::vector<THostStatus> Status();
   // Message 9 to every registered host.
   void Noop();
+  // Closes connections that have not said hello in time and ends pairings whose host has not
+  // admitted the technician in time. Called about once a second.
+  void Tick();
   // Forgets every connection; from then on nothing is sent (the server is stopping).
   void Detach();
 
@@ -53,15 +62,21 @@ class TRelayRegistry {
   enum class TRole { rlNone, rlHost, rlTechnician };
   struct TConnection {
     std::weak_ptr<TRelayPeer> Peer;
+    std::string Address;  // key of the per-address limits
+    TRelayTime Opened;
     TRole Role = TRole::rlNone;
     std::string HostId;         // hosts: own ID
     std::string Token;          // technicians: token of the hello
     std::uint64_t Partner = 0;  // paired connection, 0 when none
+    bool Admitted = false;      // both sides of a pairing: the host has let the technician in
+    TRelayTime AdmitBy;         // technicians while paired: the pairing ends unless admitted
+    TTokenBucket Requests;      // technicians: messages 50
   };
 
   void Hello(std::uint64_t AConnection, const std::string& AText);
   void RegisterHost(std::uint64_t AConnection, const std::string& AId, const std::string& AKey);
   void Connect(std::uint64_t AConnection, const std::string& AText);
+  bool MayRegister(std::uint64_t AConnection);
   std::shared_ptr<TRelayPeer> FromHost(std::uint64_t AConnection, std::string&& AMessage);
   std::shared_ptr<TRelayPeer> FromTechnician(std::uint64_t AConnection, std::string&& AMessage);
   std::shared_ptr<TRelayPeer> NotIdentified(std::uint64_t AConnection, std::uint8_t ACmd);
@@ -69,13 +84,18 @@ class TRelayRegistry {
   // These expect FLock held.
   void SendLocked(std::uint64_t AConnection, std::uint8_t ACmd, std::string_view APayload);
   void CloseLocked(std::uint64_t AConnection);
-  void UnpairLocked(TConnection& AConnection, std::string_view ATechnicianText);
+  // Ends the pairing of AConnection, if any; when AFailed and the host had not admitted the
+  // technician, the technician's address and the host's ID are backed off.
+  void UnpairLocked(TConnection& AConnection, std::string_view ATechnicianText, bool AFailed);
+  void AdmitLocked(TConnection& AHost);
   std::shared_ptr<TRelayPeer> ForwardLocked(TConnection& AFrom, std::string&& AMessage);
   TConnection* FindLocked(std::uint64_t AConnection);
 
   TRelayStore& FStore;
   const TRegistryConfig FConfig;
+  const IRelayClock& FClock;
   std::mutex FLock;
+  TAccessGuard FAccess;                                         // guarded by FLock
   std::unordered_map<std::uint64_t, TConnection> FConnections;  // guarded by FLock
   std::unordered_map<std::string, std::uint64_t> FHosts;        // online host ID → connection
   bool FDetached = false;                                       // guarded by FLock

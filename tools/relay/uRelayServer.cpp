@@ -53,16 +53,20 @@ unsigned ThreadCount(unsigned ARequested) {
 
 TRelayServer::TRelayServer(const TRelayOptions& AOptions)
     : FStore(AOptions.Database),
-      FRegistry(FStore, {AOptions.InstallOffer, AOptions.Brand}),
+      FRegistry(FStore, {AOptions.InstallOffer, AOptions.Brand, AOptions.Limits}),
       FHttp(FRegistry, FStore, AOptions.BrandsFolder, AOptions.StaticFolder,
             LoadAdminToken(AOptions.AdminToken, AOptions.AdminTokenFile)),
       FTls(AOptions.TlsCert.empty() ? std::nullopt : std::optional(MakeTls(AOptions))),
-      FContext{FRegistry, FHttp, FTls ? &*FTls : nullptr},
+      FAddresses(AOptions.Limits.ConnectionsPerAddress, AOptions.Limits.AddressQueueBudget * MiB),
+      FQueued(AOptions.Limits.QueueBudget * MiB),
+      FContext{FRegistry,  FHttp,   FTls ? &*FTls : nullptr,
+               FAddresses, FQueued, std::chrono::seconds(AOptions.Limits.HelloTimeout)},
       FNoopInterval(AOptions.NoopInterval),
       FWork(FIo.get_executor()),
       FAcceptor(net::make_strand(FIo)),
       FNoop(FIo),
-      FAcceptRetry(FIo) {
+      FAcceptRetry(FIo),
+      FTick(FIo) {
   SetLogQuiet(AOptions.Quiet);
   const tcp::endpoint Endpoint = MakeEndpoint(AOptions);
   try {
@@ -77,6 +81,7 @@ TRelayServer::TRelayServer(const TRelayOptions& AOptions)
   FPort = FAcceptor.local_endpoint().port();
   Accept();
   ScheduleNoop();
+  ScheduleTick();
   std::lock_guard Guard(FStopLock);
   for (unsigned I = ThreadCount(AOptions.Threads); I > 0; --I)
     FThreads.emplace_back([this] {
@@ -106,8 +111,11 @@ void TRelayServer::Stop() {
   if (Threads.empty()) return;
   FIo.stop();
   for (auto& Thread : Threads) Thread.join();
-  // The connections' handlers die with the io_context; none of them may reach a peer now.
+  // The connections' handlers die with the io_context; none of them may reach a peer now, and
+  // none may wait for room any longer.
   FRegistry.Detach();
+  FQueued.Drop();
+  FAddresses.Drop();
 }
 
 void TRelayServer::Accept() {
@@ -135,6 +143,15 @@ void TRelayServer::ScheduleNoop() {
     if (AError) return;
     FRegistry.Noop();
     ScheduleNoop();
+  });
+}
+
+void TRelayServer::ScheduleTick() {
+  FTick.expires_after(std::chrono::seconds(1));
+  FTick.async_wait([this](boost::system::error_code AError) {
+    if (AError) return;
+    FRegistry.Tick();
+    ScheduleTick();
   });
 }
 

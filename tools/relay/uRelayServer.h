@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "relay/uRelayAddresses.h"
+#include "relay/uRelayBudget.h"
 #include "relay/uRelayHttp.h"
 #include "relay/uRelayOptions.h"
 #include "relay/uRelayRegistry.h"
@@ -37,11 +39,14 @@ class TRelayServer {
  private:
   void Accept();
   void ScheduleNoop();
+  void ScheduleTick();
 
   TRelayStore FStore;
   TRelayRegistry FRegistry;
   TRelayHttp FHttp;
   std::optional<boost::asio::ssl::context> FTls;
+  TAddressTable FAddresses;
+  TByteBudget FQueued;
   TSessionContext FContext;
   const unsigned FNoopInterval;
   boost::asio::io_context FIo;
@@ -49,6 +54,7 @@ class TRelayServer {
   boost::asio::ip::tcp::acceptor FAcceptor;
   boost::asio::steady_timer FNoop;
   boost::asio::steady_timer FAcceptRetry;
+  boost::asio::steady_timer FTick;
   std::uint16_t FPort = 0;
   std::mutex FStopLock;
   std::vector<std::thread> FThreads;  // guarded by FStopLock

@@ -10,7 +10,10 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <utility>
 
+#include "relay/uRelayAddresses.h"
+#include "relay/uRelayBudget.h"
 #include "relay/uRelayHttp.h"
 #include "relay/uRelayLog.h"
 #include "relay/uRelayPeer.h"
@@ -39,24 +42,31 @@ std::atomic<std::uint64_t> GNextConnection{1};
 
 // One relay connection. Reads one message at a time and hands it to the registry; writes the
 // outbound queue one message at a time. Both run on the connection's strand; Send, Close and
-// WaitForRoom may come from any thread and meet the strand through FQueueLock.
+// WaitForRoom may come from any thread and meet the strand through FQueueLock. Queued bytes
+// count against the connection's own limit, its address's budget and the server's.
 template <class TStream>
 class TWsSession final : public TRelayPeer,
                          public std::enable_shared_from_this<TWsSession<TStream>> {
  public:
   TWsSession(TStream&& AStream, const TSessionContext& AContext)
-      : FWs(std::move(AStream)), FContext(AContext), FId(GNextConnection++) {}
+      : FWs(std::move(AStream)),
+        FContext(AContext),
+        FId(GNextConnection++),
+        FSlot(AContext.Addresses.Share(beast::get_lowest_layer(FWs).socket())) {}
 
   void Run(const http::request<http::string_body>& AUpgrade) {
     beast::get_lowest_layer(FWs).expires_never();
     auto Timeouts = websocket::stream_base::timeout::suggested(beast::role_type::server);
     Timeouts.idle_timeout = 120s;
     Timeouts.keep_alive_pings = true;
+    // A peer that does not answer the closing handshake (one that broke the rules, or said
+    // nothing in time) does not keep its connection for long.
+    Timeouts.handshake_timeout = 5s;
     FWs.set_option(Timeouts);
     FWs.set_option(websocket::stream_base::decorator([](websocket::response_type& AResponse) {
       AResponse.set(http::field::server, "halvora-relay");
     }));
-    FWs.read_message_max(MaxMessageSize);
+    FWs.read_message_max(MaxGreetingSize);
     FWs.auto_fragment(false);
     FWs.binary(true);
     FWs.async_accept(AUpgrade, [Self = this->shared_from_this()](beast::error_code AError) {
@@ -67,12 +77,20 @@ class TWsSession final : public TRelayPeer,
   }
 
   std::uint64_t ConnectionId() const override { return FId; }
+  const std::string& Address() const override { return FSlot->Key(); }
+  // On the strand, where the read under way looks at the limit when the next message begins.
+  void AllowLargeMessages() override {
+    net::post(FWs.get_executor(),
+              [Self = this->shared_from_this()] { Self->FWs.read_message_max(MaxMessageSize); });
+  }
 
   void Send(std::string AMessage) override {
     {
       std::lock_guard Guard(FQueueLock);
       if (FDead || FClosing) return;
       FQueuedBytes += AMessage.size();
+      FSlot->Queue().Add(AMessage.size());
+      FContext.Queued.Add(AMessage.size());
       FQueue.push_back(std::move(AMessage));
       if (FWriting) return;
       FWriting = true;
@@ -92,10 +110,15 @@ class TWsSession final : public TRelayPeer,
   }
 
   bool WaitForRoom(std::function<void()> AResume) override {
-    std::lock_guard Guard(FQueueLock);
-    if (FDead || FQueuedBytes <= QueueLimit) return false;
-    FWaiters.push_back(std::move(AResume));
-    return true;
+    {
+      std::lock_guard Guard(FQueueLock);
+      if (FDead) return false;
+      if (FQueuedBytes > QueueLimit) {
+        FWaiters.push_back(std::move(AResume));
+        return true;
+      }
+    }
+    return FSlot->Queue().WaitForRoom(std::move(AResume));
   }
 
  private:
@@ -122,7 +145,8 @@ class TWsSession final : public TRelayPeer,
   }
 
   // Reads on unless the peer that the last message went to, or this connection itself
-  // (answers its peer does not read), holds too much; then waits for that queue to drain.
+  // (answers its peer does not read), holds too much, or all connections together hold too
+  // much for a message to be carried; then waits for that queue to drain.
   void Next(const std::shared_ptr<TRelayPeer>& ATarget) {
     if (FFinished) return;
     auto Resume = [Self = this->shared_from_this()] {
@@ -130,6 +154,7 @@ class TWsSession final : public TRelayPeer,
     };
     if (ATarget && ATarget->WaitForRoom(Resume)) return;
     if (WaitForRoom(Resume)) return;
+    if (ATarget && FContext.Queued.WaitForRoom(Resume)) return;
     Read();
   }
 
@@ -163,6 +188,7 @@ class TWsSession final : public TRelayPeer,
       FQueuedBytes -= FCurrent.size();
       if (FQueuedBytes <= ResumeBelow) Ready.swap(FWaiters);
     }
+    Unqueued(FCurrent.size());
     std::string().swap(FCurrent);
     for (auto& Resume : Ready) Resume();
     if (AError) return Finish();
@@ -174,22 +200,32 @@ class TWsSession final : public TRelayPeer,
     if (FFinished) return;
     FFinished = true;
     std::vector<std::function<void()>> Ready;
+    std::size_t Dropped = 0;
     {
       std::lock_guard Guard(FQueueLock);
       FDead = true;
-      for (const auto& Message : FQueue) FQueuedBytes -= Message.size();
+      for (const auto& Message : FQueue) Dropped += Message.size();
+      FQueuedBytes -= Dropped;
       FQueue.clear();
       Ready.swap(FWaiters);
     }
+    Unqueued(Dropped);
     for (auto& Resume : Ready) Resume();
     FContext.Registry.Leave(FId);
     beast::error_code Ignored;
     beast::get_lowest_layer(FWs).socket().close(Ignored);
   }
 
+  // Bytes that left the queue, sent or dropped, leave the budgets too.
+  void Unqueued(std::size_t ABytes) {
+    FSlot->Queue().Remove(ABytes);
+    FContext.Queued.Remove(ABytes);
+  }
+
   websocket::stream<TStream> FWs;
   const TSessionContext& FContext;
   const std::uint64_t FId;
+  const std::shared_ptr<TAddressSlot> FSlot;
   beast::flat_buffer FBuffer;
   // Strand only.
   std::string FCurrent;  // message being written; empty while closing
@@ -209,8 +245,12 @@ class TWsSession final : public TRelayPeer,
 template <class TStream>
 class THttpSession final : public std::enable_shared_from_this<THttpSession<TStream>> {
  public:
-  THttpSession(TStream&& AStream, beast::flat_buffer&& ABuffer, const TSessionContext& AContext)
-      : FStream(std::move(AStream)), FBuffer(std::move(ABuffer)), FContext(AContext) {
+  THttpSession(TStream&& AStream, beast::flat_buffer&& ABuffer, const TSessionContext& AContext,
+               std::shared_ptr<TAddressSlot> ASlot)
+      : FStream(std::move(AStream)),
+        FBuffer(std::move(ABuffer)),
+        FContext(AContext),
+        FSlot(std::move(ASlot)) {
     beast::error_code Error;
     auto& Socket = beast::get_lowest_layer(FStream).socket();
     const auto Remote = Socket.remote_endpoint(Error);
@@ -222,7 +262,10 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
   void Read() {
     FParser.emplace();
     FParser->body_limit(HttpBodyLimit);
-    beast::get_lowest_layer(FStream).expires_after(30s);
+    // A connection that says nothing is not kept long; later requests of a kept-alive one may
+    // take their time.
+    beast::get_lowest_layer(FStream).expires_after(
+        std::exchange(FFirstRead, false) ? FContext.HelloTimeout : std::chrono::seconds(30));
     http::async_read(FStream, FBuffer, *FParser,
                      [Self = this->shared_from_this()](beast::error_code AError, std::size_t) {
                        Self->OnRead(AError);
@@ -314,6 +357,8 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
   TStream FStream;
   beast::flat_buffer FBuffer;
   const TSessionContext& FContext;
+  const std::shared_ptr<TAddressSlot> FSlot;
+  bool FFirstRead = true;
   bool FLoopback = false;
   std::uint16_t FLocalPort = 0;
   std::optional<http::request_parser<http::string_body>> FParser;
@@ -321,24 +366,29 @@ class THttpSession final : public std::enable_shared_from_this<THttpSession<TStr
 };
 
 template <class TStream>
-void ServeHttp(TStream&& AStream, beast::flat_buffer&& ABuffer, const TSessionContext& AContext) {
-  std::make_shared<THttpSession<TStream>>(std::move(AStream), std::move(ABuffer), AContext)->Read();
+void ServeHttp(TStream&& AStream, beast::flat_buffer&& ABuffer, const TSessionContext& AContext,
+               std::shared_ptr<TAddressSlot> ASlot) {
+  std::make_shared<THttpSession<TStream>>(std::move(AStream), std::move(ABuffer), AContext,
+                                          std::move(ASlot))
+      ->Read();
 }
 
 // Peeks at the first bytes: a TLS client hello gets the handshake, anything else plain HTTP.
 class TTlsDetector final : public std::enable_shared_from_this<TTlsDetector> {
  public:
-  TTlsDetector(net::ip::tcp::socket&& ASocket, const TSessionContext& AContext)
-      : FStream(std::move(ASocket)), FContext(AContext) {}
+  TTlsDetector(net::ip::tcp::socket&& ASocket, const TSessionContext& AContext,
+               std::shared_ptr<TAddressSlot> ASlot)
+      : FStream(std::move(ASocket)), FContext(AContext), FSlot(std::move(ASlot)) {}
 
   void Run() {
-    FStream.expires_after(30s);
-    beast::async_detect_ssl(
-        FStream, FBuffer, [Self = shared_from_this()](beast::error_code AError, bool ATls) {
-          if (AError) return;
-          if (ATls) return Self->Handshake();
-          ServeHttp(std::move(Self->FStream), std::move(Self->FBuffer), Self->FContext);
-        });
+    FStream.expires_after(FContext.HelloTimeout);
+    beast::async_detect_ssl(FStream, FBuffer,
+                            [Self = shared_from_this()](beast::error_code AError, bool ATls) {
+                              if (AError) return;
+                              if (ATls) return Self->Handshake();
+                              ServeHttp(std::move(Self->FStream), std::move(Self->FBuffer),
+                                        Self->FContext, std::move(Self->FSlot));
+                            });
   }
 
  private:
@@ -349,24 +399,31 @@ class TTlsDetector final : public std::enable_shared_from_this<TTlsDetector> {
                             if (AError) return;
                             Self->FBuffer.consume(AUsed);
                             ServeHttp(std::move(*Self->FTls), std::move(Self->FBuffer),
-                                      Self->FContext);
+                                      Self->FContext, std::move(Self->FSlot));
                           });
   }
 
   TPlainStream FStream;
   beast::flat_buffer FBuffer;
   const TSessionContext& FContext;
+  std::shared_ptr<TAddressSlot> FSlot;
   std::optional<TTlsStream> FTls;
 };
 
 }  // namespace
 
 void ServeConnection(net::ip::tcp::socket ASocket, const TSessionContext& AContext) {
-  if (AContext.Tls) {
-    std::make_shared<TTlsDetector>(std::move(ASocket), AContext)->Run();
+  auto Slot = AContext.Addresses.Enter(ASocket);
+  if (!Slot) {
+    beast::error_code Ignored;
+    ASocket.close(Ignored);
     return;
   }
-  ServeHttp(TPlainStream(std::move(ASocket)), beast::flat_buffer(), AContext);
+  if (AContext.Tls) {
+    std::make_shared<TTlsDetector>(std::move(ASocket), AContext, std::move(Slot))->Run();
+    return;
+  }
+  ServeHttp(TPlainStream(std::move(ASocket)), beast::flat_buffer(), AContext, std::move(Slot));
 }
 
 }  // namespace halvora::relay

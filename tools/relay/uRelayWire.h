@@ -26,12 +26,18 @@ enum TCommand : std::uint8_t {
   cmdConnectHost = 50,
   cmdConnectResult = 51,
   cmdRelayError = 52,
-  cmdSessionFirst = 100,
-  cmdSessionLast = 116,
+  cmdSessionFirst = 100,  // session messages: this number and all above
+  cmdChallenge = 100,
+  cmdProof = 101,
+  cmdAccessResult = 102,
 };
 
 // Largest message accepted: the number byte plus 16 MiB of payload.
 inline constexpr std::size_t MaxMessageSize = 16 * 1024 * 1024 + 1;
+// Largest message read from a connection that has no use for large ones yet: before a host's
+// hello is accepted and before a technician is admitted. A hello, a request for a host and a
+// proof are far smaller.
+inline constexpr std::size_t MaxGreetingSize = 4096;
 
 std::string MakeMessage(std::uint8_t ACmd, std::string_view APayload);
 

@@ -38,9 +38,10 @@ const Texts = {
   title: (Id) => `Computador ${/^[0-9]{9}$/.test(Id) ? Id.replace(/(\d{3})(?=\d)/g, '$1 ') : Id}`,
 };
 
-// The relay's answers to a pairing request, by code.
+// The relay's answers to a pairing request, by code; other codes show the relay's own text
+// (such as "Muitas tentativas. Aguarde N s e tente de novo.").
 const PairTexts = {
-  1: 'ID desconhecido. Confira o número informado pelo cliente.',
+  1: 'ID desconhecido ou computador desconectado. Confira o número informado pelo cliente.',
   2: 'O computador está desconectado.',
   3: 'O computador já está em atendimento.',
 };

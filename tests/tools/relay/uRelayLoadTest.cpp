@@ -36,7 +36,14 @@ void Parallel(int ACount, int AThreads, AWork AWorkItem) {
 }
 
 TEST(RelayLoad, ManyHostsAndBusySessions) {
-  TRelayServer Server(TestOptions());
+  // Everybody comes from one address here, connects long before saying hello, and writes
+  // everything before reading anything.
+  auto Options = TestOptions();
+  Options.Limits.HelloTimeout = 600;
+  Options.Limits.ConnectionsPerAddress = 1000;
+  Options.Limits.RegistrationsPerHour = 1000;
+  Options.Limits.AddressQueueBudget = Options.Limits.QueueBudget;
+  TRelayServer Server(Options);
   std::vector<std::unique_ptr<TRelayTestClient>> Hosts(HostCount);
   std::vector<std::string> Ids(HostCount);
   for (auto& Host : Hosts) Host = std::make_unique<TRelayTestClient>(Server.Port());
@@ -52,6 +59,7 @@ TEST(RelayLoad, ManyHostsAndBusySessions) {
     HelloTechnician(*Technicians[I]);
     ConnectTo(*Technicians[I], Ids[I], 0);
     Expect(*Hosts[I], 5);
+    Admit(*Hosts[I], *Technicians[I]);
   }
   Parallel(SessionCount, SessionCount, [&](int I) {
     for (int N = 0; N < MessagesEachWay; ++N) {

@@ -14,7 +14,7 @@ class RelayProtocolTest : public ::testing::Test {
   std::unique_ptr<TRelayTestClient> Connect() {
     return std::make_unique<TRelayTestClient>(Server.Port());
   }
-  // A registered host and a technician paired with it by password.
+  // A registered host and a technician paired with it by password and admitted.
   struct TPair {
     std::unique_ptr<TRelayTestClient> Host, Technician;
     std::string Id;
@@ -25,6 +25,7 @@ class RelayProtocolTest : public ::testing::Test {
     HelloTechnician(*Result.Technician);
     ConnectTo(*Result.Technician, Result.Id, 0);
     Expect(*Result.Host, 5);
+    Admit(*Result.Host, *Result.Technician);
     return Result;
   }
 
@@ -91,14 +92,21 @@ TEST_F(RelayProtocolTest, AnswersConnectRequestsWithTheirCodes) {
   HelloTechnician(*Technician);
   ConnectTo(*Technician, "  ", 4);
 
-  SCOPED_TRACE("unknown and offline IDs");
-  ConnectTo(*Technician, "000000001", 1);
+  SCOPED_TRACE("unknown and offline IDs get one answer; permanent access tells them apart");
+  const std::string Unknown = ConnectTo(*Technician, "000000001", 1);
   {
     auto Gone = Connect();
     RegisterHost(*Gone, "555000222", "key");
   }
   ASSERT_TRUE(WaitOnline(Server.Port(), "555000222", false));
-  ConnectTo(*Technician, "555000222", 2);
+  EXPECT_EQ(ConnectTo(*Technician, "555000222", 1), Unknown);
+  ASSERT_EQ(AdminRequest(Server.Port(), "POST", "/admin/hosts/555000222/permanent", "tok-1|Empresa")
+                .Status,
+            200u);
+  auto Trusted = Connect();
+  HelloTechnician(*Trusted, "tok-1");
+  EXPECT_EQ(ConnectTo(*Trusted, "555000222", 2), "2|O computador está desconectado.|");
+  EXPECT_EQ(ConnectTo(*Trusted, "000000001", 1), Unknown);
 
   SCOPED_TRACE("paired by an ID written with blanks");
   Technician->Send(50, Id.substr(0, 3) + " " + Id.substr(3, 3) + " " + Id.substr(6) +
@@ -129,6 +137,7 @@ TEST_F(RelayProtocolTest, PermanentAccessAdmitsWithoutPasswordUntilRevoked) {
   HelloTechnician(*Technician, "tok-1");
   EXPECT_EQ(ConnectTo(*Technician, Id, 0), "0|Conectado.|permanente");
   EXPECT_NE(Expect(*Host, 15).Payload.find("|Ana|Suporte"), std::string::npos);
+  Admit(*Host, *Technician);
   Technician->Send(7);
   EXPECT_EQ(Expect(*Host, 6).Payload, "");
 
@@ -147,12 +156,16 @@ TEST_F(RelayProtocolTest, PermanentAccessAdmitsWithoutPasswordUntilRevoked) {
 TEST_F(RelayProtocolTest, CarriesSessionMessagesBothWaysInOrder) {
   auto [Host, Technician, Id] = Pair("key");
   const std::string Big(1024 * 1024, '\x5A');
+  // Every number from 100 up is a session message, also those this relay does not know.
   const std::vector<TMessage> FromHost = {{100, "0123456789abcdef0123456789abcdef"},
                                           {107, std::string("\x02\x00", 2)},
                                           {103, Big + "end"},
-                                          {110, "\x01"}};
-  const std::vector<TMessage> FromTechnician = {
-      {101, "proof"}, {104, ""}, {114, "data" + Big}, {105, std::string(8, '\0')}};
+                                          {110, "\x01"},
+                                          {117, "new"},
+                                          {255, "last"}};
+  const std::vector<TMessage> FromTechnician = {{101, "proof"},      {104, ""},
+                                                {114, "data" + Big}, {105, std::string(8, '\0')},
+                                                {200, "new"},        {255, "last"}};
   for (const auto& Message : FromHost) {
     Host->Send(Message.Cmd, Message.Payload);
     Host->Send(8);  // keep-alive: for the relay only
@@ -172,10 +185,12 @@ TEST_F(RelayProtocolTest, CarriesSessionMessagesBothWaysInOrder) {
   SCOPED_TRACE("the technician ends the session, then leaves a new one");
   ConnectTo(*Technician, Id, 0);
   Expect(*Host, 5);
+  Admit(*Host, *Technician);
   Technician->Send(7);
   EXPECT_EQ(Expect(*Host, 6).Payload, "");
   ConnectTo(*Technician, Id, 0);
   Expect(*Host, 5);
+  Admit(*Host, *Technician);
   Technician.reset();
   EXPECT_EQ(Expect(*Host, 6).Payload, "");
 
@@ -184,8 +199,34 @@ TEST_F(RelayProtocolTest, CarriesSessionMessagesBothWaysInOrder) {
   HelloTechnician(*Next);
   ConnectTo(*Next, Id, 0);
   Expect(*Host, 5);
+  Admit(*Host, *Next);
   Host.reset();
   EXPECT_FALSE(Expect(*Next, 6).Payload.empty());
+}
+
+// Until the host admits the technician, only the challenge, the proof and the result travel;
+// the rest is dropped without an answer, late frames of an earlier session included.
+TEST_F(RelayProtocolTest, CarriesOnlyTheAdmissionUntilTheHostAdmits) {
+  auto Host = Connect();
+  const std::string Id = RegisterHost(*Host, "", "key");
+  auto Technician = Connect();
+  HelloTechnician(*Technician);
+  ConnectTo(*Technician, Id, 0);
+  Expect(*Host, 5);
+  for (const int Cmd : {105, 106, 109, 111, 114, 116, 200})
+    Technician->Send(static_cast<std::uint8_t>(Cmd), std::string(8, '\0'));
+  for (const int Cmd : {103, 107, 110, 111, 255})
+    Host->Send(static_cast<std::uint8_t>(Cmd), "late");
+  Host->Send(100, "0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(Expect(*Technician, 100).Payload, "0123456789abcdef0123456789abcdef");
+  Technician->Send(101, "proof");
+  EXPECT_EQ(Expect(*Host, 101).Payload, "proof");
+
+  Admit(*Host, *Technician);
+  Technician->Send(105, std::string(8, '\0'));
+  Expect(*Host, 105);
+  Host->Send(111, "texto");
+  EXPECT_EQ(Expect(*Technician, 111).Payload, "texto");
 }
 
 TEST_F(RelayProtocolTest, RefusesBrokenHellos) {

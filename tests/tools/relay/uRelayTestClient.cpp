@@ -34,7 +34,7 @@ bool RunUntil(net::io_context& AIo, const bool& ADone,
 
 }  // namespace
 
-TRelayTestClient::TRelayTestClient(std::uint16_t APort, bool ASecure) {
+TRelayTestClient::TRelayTestClient(std::uint16_t APort, bool ASecure, const std::string& ASource) {
   FTlsContext.set_verify_mode(net::ssl::verify_none);
   const auto Deadline = std::chrono::steady_clock::now() + 10s;
   bool Done = false;
@@ -47,8 +47,14 @@ TRelayTestClient::TRelayTestClient(std::uint16_t APort, bool ASecure) {
       Done = true;
     });
   };
+  const auto Bind = [&](tcp::socket& ASocket) {
+    if (ASource.empty()) return;
+    ASocket.open(tcp::v4());
+    ASocket.bind(tcp::endpoint(net::ip::make_address(ASource), 0));
+  };
   if (ASecure) {
     FTls = std::make_unique<TTls>(FIo, FTlsContext);
+    Bind(beast::get_lowest_layer(*FTls).socket());
     beast::get_lowest_layer(*FTls).async_connect(Loopback(APort), [&](beast::error_code AError) {
       if (AError) {
         Error = AError;
@@ -67,6 +73,7 @@ TRelayTestClient::TRelayTestClient(std::uint16_t APort, bool ASecure) {
     });
   } else {
     FPlain = std::make_unique<TPlain>(FIo);
+    Bind(beast::get_lowest_layer(*FPlain).socket());
     beast::get_lowest_layer(*FPlain).async_connect(Loopback(APort), [&](beast::error_code AError) {
       if (AError) {
         Error = AError;

@@ -29,8 +29,11 @@ struct TMessage {
 // Not thread-safe; one client per thread.
 class TRelayTestClient {
  public:
-  // Throws std::runtime_error when the connection is not up within 10 s.
-  explicit TRelayTestClient(std::uint16_t APort, bool ASecure = false);
+  // Connects from ASource (another loopback address such as 127.0.0.2 stands for another
+  // computer) or, when empty, from wherever the system picks. Throws std::runtime_error when
+  // the connection is not up within 10 s.
+  explicit TRelayTestClient(std::uint16_t APort, bool ASecure = false,
+                            const std::string& ASource = {});
   ~TRelayTestClient();
 
   void Send(std::uint8_t ACmd, std::string_view APayload = {});

@@ -78,6 +78,12 @@ std::string ConnectTo(TRelayTestClient& ATechnician, const std::string& AId, int
   return Answer;
 }
 
+void Admit(TRelayTestClient& AHost, TRelayTestClient& ATechnician) {
+  AHost.Send(11);
+  AHost.Send(102, "\x01");
+  EXPECT_EQ(Expect(ATechnician, 102).Payload, "\x01");
+}
+
 bool WaitOnline(std::uint16_t APort, const std::string& AId, bool AOnline) {
   const auto Deadline = std::chrono::steady_clock::now() + 10s;
   while (std::chrono::steady_clock::now() < Deadline) {

@@ -43,6 +43,10 @@ void HelloTechnician(TRelayTestClient& ATechnician, const std::string& AToken = 
 // Asks for AId and checks the answer's code; returns the whole answer text.
 std::string ConnectTo(TRelayTestClient& ATechnician, const std::string& AId, int AExpectedCode);
 
+// The host, which has had its access request, admits the paired technician (messages 11 and
+// 102 with 1); checks that the technician learns of it.
+void Admit(TRelayTestClient& AHost, TRelayTestClient& ATechnician);
+
 // Polls GET /admin/status until the host AId shows AOnline (10 s at most).
 bool WaitOnline(std::uint16_t APort, const std::string& AId, bool AOnline);
 

@@ -70,6 +70,7 @@ TEST(RelayTls, ServesWssAndWsOnOnePort) {
   HelloTechnician(Technician);
   ConnectTo(Technician, Id, 0);
   Expect(Host, 5);
+  Admit(Host, Technician);
   const std::string Frame(300 * 1024, 'F');
   Host.Send(103, Frame);
   EXPECT_TRUE(Expect(Technician, 103).Payload == Frame);

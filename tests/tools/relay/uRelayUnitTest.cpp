@@ -1,6 +1,7 @@
 // Pure pieces: field text, options and the checks that keep HTTP paths in their folders.
 #include <gtest/gtest.h>
 
+#include "relay/uRelayAddresses.h"
 #include "relay/uRelayFiles.h"
 #include "relay/uRelayOptions.h"
 #include "relay/uRelayWire.h"
@@ -47,6 +48,13 @@ TEST(RelayOptions, ParsesEveryOption) {
                                          "--threads",
                                          "3",
                                          "--admin-token-file=t",
+                                         "--hello-timeout=5",
+                                         "--connections-per-address=200",
+                                         "--queue-budget=2048",
+                                         "--address-queue-budget=256",
+                                         "--admission-timeout=15",
+                                         "--connect-rate=60",
+                                         "--registration-rate=100",
                                          "--quiet"});
   ASSERT_TRUE(Parsed.Options) << Parsed.Error;
   const TRelayOptions& O = *Parsed.Options;
@@ -60,6 +68,11 @@ TEST(RelayOptions, ParsesEveryOption) {
   EXPECT_EQ(O.AdminTokenFile, "t");
   EXPECT_TRUE(O.Quiet);
   EXPECT_EQ(ParseRelayOptions({"--admin-token", "x"}).Options->AdminToken, "x");
+  const TRelayLimits& L = O.Limits;
+  EXPECT_EQ(std::vector<unsigned>({L.HelloTimeout, L.ConnectionsPerAddress, L.QueueBudget,
+                                   L.AddressQueueBudget, L.AdmissionTimeout, L.ConnectsPerMinute,
+                                   L.RegistrationsPerHour}),
+            std::vector<unsigned>({5, 200, 2048, 256, 15, 60, 100}));
 
   const auto Defaults = ParseRelayOptions({});
   ASSERT_TRUE(Defaults.Options);
@@ -78,6 +91,8 @@ TEST(RelayOptions, ParsesEveryOption) {
                                              {"--listen", "x:70000"},
                                              {"--noop-interval", "-1"},
                                              {"--threads", "many"},
+                                             {"--hello-timeout", "0"},
+                                             {"--queue-budget", "-5"},
                                              {"--tls-cert", "c.pem"},
                                              {"--admin-token", ""},
                                              {"--admin-token", "a", "--admin-token-file", "b"},
@@ -90,6 +105,18 @@ TEST(RelayOptions, ParsesEveryOption) {
   const auto Help = ParseRelayOptions({"--help"});
   EXPECT_FALSE(Help.Options);
   EXPECT_TRUE(Help.Error.empty());
+}
+
+TEST(RelayAddresses, LimitsIpv6ByItsPrefix) {
+  const std::vector<std::pair<std::string, std::string>> Cases = {
+      {"10.0.0.5", "10.0.0.5"},
+      {"::ffff:10.0.0.5", "10.0.0.5"},
+      {"2001:db8:1:2:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64"},
+      {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+      {"::1", "::/64"},
+  };
+  for (const auto& [Address, Key] : Cases)
+    EXPECT_EQ(AddressKey(boost::asio::ip::make_address(Address)), Key) << Address;
 }
 
 TEST(RelayFiles, AcceptsOnlyPlainRelativePaths) {

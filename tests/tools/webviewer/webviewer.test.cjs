@@ -227,7 +227,7 @@ test('an unknown ID is refused by the relay', async () => {
   await Page.fill('#host-id', '000 000 001');
   await Page.fill('#password', 'qualquer');
   await Page.click('#connect');
-  await Page.waitForFunction(() => /ID desconhecido/.test(document.querySelector('#login-status').textContent),
+  await Page.waitForFunction(() => /ID desconhecido ou computador desconectado/.test(document.querySelector('#login-status').textContent),
     null, { timeout: 10000 });
 });
 
