@@ -56,10 +56,49 @@ class TStatement {
   sqlite3_stmt* FStmt = nullptr;
 };
 
+// A write transaction, rolled back unless committed.
+class TTransaction {
+ public:
+  explicit TTransaction(sqlite3* ADb) : FDb(ADb) { Execute(ADb, "BEGIN IMMEDIATE"); }
+  ~TTransaction() {
+    if (FDb) sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  TTransaction(const TTransaction&) = delete;
+  TTransaction& operator=(const TTransaction&) = delete;
+
+  void Commit() {
+    Execute(FDb, "COMMIT");
+    FDb = nullptr;
+  }
+
+ private:
+  sqlite3* FDb;
+};
+
 constexpr std::size_t SaltBytes = 16;
 
-std::string KeyHash(const std::string& ASalt, const std::string& AKey) {
-  return Sha256Hex({ASalt, AKey});
+const std::string HostColumns = "(id TEXT PRIMARY KEY, salt TEXT NOT NULL, key_hash TEXT NOT NULL)";
+const std::string AccessColumns =
+    "(host_id TEXT NOT NULL, salt TEXT NOT NULL, token_hash TEXT NOT NULL, "
+    "company TEXT NOT NULL, PRIMARY KEY (host_id, token_hash))";
+
+// A host key or technician token as it is stored: SHA-256 of its row's salt (always 32 hex
+// digits) followed by the secret.
+std::string SaltedHash(const std::string& ASalt, const std::string& ASecret) {
+  return Sha256Hex({ASalt, ASecret});
+}
+
+// The stored hash of AToken among the host's permanent accesses. Every row of the host is
+// hashed and compared in constant time, whether or not an earlier one matched.
+std::optional<std::string> StoredToken(sqlite3* ADb, const std::string& AId,
+                                       const std::string& AToken) {
+  std::optional<std::string> Result;
+  TStatement Select(ADb, "SELECT salt, token_hash FROM permanent_access WHERE host_id = ?", {AId});
+  while (Select.Step()) {
+    std::string Hash = Select.Text(1);
+    if (SameSecret(SaltedHash(Select.Text(0), AToken), Hash)) Result = std::move(Hash);
+  }
+  return Result;
 }
 
 // Keeps the database and its side files to the owner: a missing database is created with mode
@@ -87,26 +126,40 @@ bool HasColumn(sqlite3* ADb, const char* ATable, std::string_view AColumn) {
   return Info.Step();
 }
 
-// Earlier versions kept the host keys themselves (hosts (id, key)); this rewrites the table with
-// salted hashes and leaves no copy of a key in the file or its WAL.
-void HashPlainKeys(sqlite3* ADb) {
-  Execute(ADb, "BEGIN IMMEDIATE");
-  try {
-    Execute(ADb,
-            "CREATE TABLE hashed_hosts (id TEXT PRIMARY KEY, salt TEXT NOT NULL, "
-            "key_hash TEXT NOT NULL)");
+// Earlier versions kept the host keys (hosts (id, key)) or the technicians' tokens
+// (permanent_access (host_id, token, company)) in the clear. This rewrites such tables with
+// salted hashes and leaves no copy of a key or token in the file or its WAL.
+void HashPlainSecrets(sqlite3* ADb) {
+  TTransaction Transaction(ADb);
+  const bool PlainKeys = HasColumn(ADb, "hosts", "key");
+  const bool PlainTokens = HasColumn(ADb, "permanent_access", "token");
+  if (!PlainKeys && !PlainTokens) return;
+  if (PlainKeys) {
+    Execute(ADb, ("CREATE TABLE hashed_hosts " + HostColumns).c_str());
     TStatement Select(ADb, "SELECT id, key FROM hosts", {});
     while (Select.Step()) {
       const std::string Salt = RandomHex(SaltBytes);
       TStatement(ADb, "INSERT INTO hashed_hosts (id, salt, key_hash) VALUES (?, ?, ?)",
-                 {Select.Text(0), Salt, KeyHash(Salt, Select.Text(1))})
+                 {Select.Text(0), Salt, SaltedHash(Salt, Select.Text(1))})
           .Step();
     }
-    Execute(ADb, "DROP TABLE hosts; ALTER TABLE hashed_hosts RENAME TO hosts; COMMIT");
-  } catch (...) {
-    sqlite3_exec(ADb, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
+    Execute(ADb, "DROP TABLE hosts; ALTER TABLE hashed_hosts RENAME TO hosts");
   }
+  if (PlainTokens) {
+    Execute(ADb, ("CREATE TABLE hashed_access " + AccessColumns).c_str());
+    TStatement Select(ADb, "SELECT host_id, token, company FROM permanent_access", {});
+    while (Select.Step()) {
+      const std::string Salt = RandomHex(SaltBytes);
+      TStatement(ADb,
+                 "INSERT INTO hashed_access (host_id, salt, token_hash, company) "
+                 "VALUES (?, ?, ?, ?)",
+                 {Select.Text(0), Salt, SaltedHash(Salt, Select.Text(1)), Select.Text(2)})
+          .Step();
+    }
+    Execute(ADb,
+            "DROP TABLE permanent_access; ALTER TABLE hashed_access RENAME TO permanent_access");
+  }
+  Transaction.Commit();
   Execute(ADb, "VACUUM");
   Execute(ADb, "PRAGMA wal_checkpoint(TRUNCATE)");
 }
@@ -126,12 +179,10 @@ TRelayStore::TRelayStore(const std::string& APath) : FRandom(std::random_device{
     Execute(FDb, "PRAGMA secure_delete=ON");
     Execute(FDb, "PRAGMA journal_mode=WAL");
     Execute(FDb, "PRAGMA synchronous=NORMAL");
-    Execute(FDb,
-            "CREATE TABLE IF NOT EXISTS hosts (id TEXT PRIMARY KEY, salt TEXT NOT NULL, "
-            "key_hash TEXT NOT NULL);"
-            "CREATE TABLE IF NOT EXISTS permanent_access (host_id TEXT NOT NULL, "
-            "token TEXT NOT NULL, company TEXT NOT NULL, PRIMARY KEY (host_id, token))");
-    if (HasColumn(FDb, "hosts", "key")) HashPlainKeys(FDb);
+    Execute(FDb, ("CREATE TABLE IF NOT EXISTS hosts " + HostColumns +
+                  "; CREATE TABLE IF NOT EXISTS permanent_access " + AccessColumns)
+                     .c_str());
+    HashPlainSecrets(FDb);
   } catch (...) {
     sqlite3_close(FDb);
     throw;
@@ -145,7 +196,7 @@ TRelayStore::~TRelayStore() {
 std::optional<std::string> TRelayStore::Register(const std::string& AId, const std::string& AKey) {
   std::lock_guard Guard(FLock);
   const std::string Salt = RandomHex(SaltBytes);
-  const std::string Hash = KeyHash(Salt, AKey);
+  const std::string Hash = SaltedHash(Salt, AKey);
   const auto Insert = [&](const std::string& AHostId) {
     TStatement(FDb, "INSERT OR IGNORE INTO hosts (id, salt, key_hash) VALUES (?, ?, ?)",
                {AHostId, Salt, Hash})
@@ -159,7 +210,7 @@ std::optional<std::string> TRelayStore::Register(const std::string& AId, const s
   }
   if (Insert(AId)) return AId;
   TStatement Select(FDb, "SELECT salt, key_hash FROM hosts WHERE id = ?", {AId});
-  if (Select.Step() && SameSecret(KeyHash(Select.Text(0), AKey), Select.Text(1))) return AId;
+  if (Select.Step() && SameSecret(SaltedHash(Select.Text(0), AKey), Select.Text(1))) return AId;
   return std::nullopt;
 }
 
@@ -185,20 +236,28 @@ int TRelayStore::PermanentCount(const std::string& AId) {
 
 bool TRelayStore::HasPermanent(const std::string& AId, const std::string& AToken) {
   std::lock_guard Guard(FLock);
-  return TStatement(FDb, "SELECT 1 FROM permanent_access WHERE host_id = ? AND token = ?",
-                    {AId, AToken})
-      .Step();
+  return StoredToken(FDb, AId, AToken).has_value();
 }
 
 int TRelayStore::AddPermanent(const std::string& AId, const std::string& AToken,
                               const std::string& ACompany) {
   {
     std::lock_guard Guard(FLock);
-    TStatement(FDb,
-               "INSERT OR REPLACE INTO permanent_access (host_id, token, company) "
-               "VALUES (?, ?, ?)",
-               {AId, AToken, ACompany})
-        .Step();
+    TTransaction Transaction(FDb);
+    if (const auto Hash = StoredToken(FDb, AId, AToken)) {
+      TStatement(FDb,
+                 "UPDATE permanent_access SET company = ? WHERE host_id = ? AND token_hash = ?",
+                 {ACompany, AId, *Hash})
+          .Step();
+    } else {
+      const std::string Salt = RandomHex(SaltBytes);
+      TStatement(FDb,
+                 "INSERT INTO permanent_access (host_id, salt, token_hash, company) "
+                 "VALUES (?, ?, ?, ?)",
+                 {AId, Salt, SaltedHash(Salt, AToken), ACompany})
+          .Step();
+    }
+    Transaction.Commit();
   }
   return PermanentCount(AId);
 }

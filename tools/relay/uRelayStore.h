@@ -10,10 +10,10 @@ struct sqlite3;
 
 namespace halvora::relay {
 
-// Registered hosts (ID and a salted SHA-256 of the key) and permanent accesses (host ID,
-// technician token, company) in an SQLite database that only its owner may read; a database
-// of an earlier version with plain keys is converted on opening. Safe to call from any thread;
-// failures throw std::runtime_error.
+// Registered hosts (ID and a salted SHA-256 of the key) and permanent accesses (host ID, a
+// salted SHA-256 of the technician's token, company) in an SQLite database that only its owner
+// may read; a database of an earlier version with plain keys or tokens is converted on opening.
+// Safe to call from any thread; failures throw std::runtime_error.
 class TRelayStore {
  public:
   explicit TRelayStore(const std::string& APath);  // ":memory:" keeps nothing
@@ -31,7 +31,8 @@ class TRelayStore {
   // Companies holding permanent access to the host.
   int PermanentCount(const std::string& AId);
   bool HasPermanent(const std::string& AId, const std::string& AToken);
-  // Grants (or renews) the token's access; returns the new count.
+  // Grants the token's access, or gives a token the host already has the new company; returns
+  // the new count.
   int AddPermanent(const std::string& AId, const std::string& AToken, const std::string& ACompany);
   void RevokePermanent(const std::string& AId);
 
