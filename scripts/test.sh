@@ -5,7 +5,11 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+started=$SECONDS
+stage() { echo "=== $1: $(($SECONDS - $2)) s"; }
+
 bash scripts/setup.sh || exit 1
+stage "set-up" "$started"
 
 jobs=$(nproc)
 status=0
@@ -15,18 +19,22 @@ total_failed=0
 
 suite() {
   local name=$1; shift
-  local dir="build/$name"
+  local dir="build/$name" begun=$SECONDS
   echo "=== $name: configure and build"
-  if ! cmake -S . -B "$dir" -G Ninja "$@"; then
+  # Line tables are enough for failing tests and sanitizer reports, and build faster.
+  if ! cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" "$@"; then
     failed+=("$name (configure)"); status=1; return
   fi
   if ! cmake --build "$dir" -j "$jobs"; then
     failed+=("$name (build)"); status=1; return
   fi
+  stage "$name build" "$begun"
+  begun=$SECONDS
   echo "=== $name: tests"
   if ! ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 | tee "$dir/ctest.log"; then
     failed+=("$name (tests)"); status=1
   fi
+  stage "$name tests" "$begun"
   # "100% tests passed, 0 tests failed out of 42"
   local line
   line=$(grep -E 'tests failed out of [0-9]+' "$dir/ctest.log" | tail -n 1)
@@ -42,6 +50,7 @@ suite release
 suite asan -DHALVORA_SANITIZE=address -DHALVORA_BUILD_BENCH=OFF
 suite tsan -DHALVORA_SANITIZE=thread -DHALVORA_BUILD_BENCH=OFF
 
+stage "all" "$started"
 [ $status -eq 0 ] || echo "FAILED: ${failed[*]}"
 echo "tests: $total_passed passed, $total_failed failed"
 exit $status
