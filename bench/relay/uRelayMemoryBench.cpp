@@ -285,6 +285,9 @@ void LockOut(const TRelayProcess& ARelay, std::chrono::seconds ADuration) {
       }
     });
 
+  // The attack is under way: the host is occupied before the rightful technician comes.
+  for (const auto Until = TClock::now() + 5s; Pairings == 0 && TClock::now() < Until;)
+    std::this_thread::sleep_for(10ms);
   const auto Start = TClock::now();
   std::optional<TClock::duration> Admitted;
   int Attempts = 0;
