@@ -1,6 +1,7 @@
 #include "support/linux/uChildProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -107,6 +108,30 @@ std::optional<int> TChildProcess::Wait(std::chrono::milliseconds ATimeout) {
 
 void TChildProcess::Kill(int ASignal) {
   if (!FExitCode) ::kill(FPid, ASignal);
+}
+
+std::unique_ptr<TChildProcess> StartReportingLine(
+    const std::string& AProgram,
+    const std::function<std::vector<std::string>(const std::string& AFd)>& AArgs,
+    std::string& ALine) {
+  int Pipe[2];
+  if (pipe(Pipe) != 0) throw std::runtime_error("pipe failed");
+  fcntl(Pipe[0], F_SETFD, FD_CLOEXEC);
+  std::unique_ptr<TChildProcess> Child;
+  try {
+    Child = std::make_unique<TChildProcess>(AProgram, AArgs(std::to_string(Pipe[1])));
+  } catch (...) {
+    close(Pipe[0]);
+    close(Pipe[1]);
+    throw;
+  }
+  close(Pipe[1]);
+  ALine.clear();
+  pollfd Wait{Pipe[0], POLLIN, 0};
+  char C;
+  while (poll(&Wait, 1, 20000) == 1 && read(Pipe[0], &C, 1) == 1 && C != '\n') ALine += C;
+  close(Pipe[0]);
+  return Child;
 }
 
 }  // namespace halvora::test

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,5 +44,13 @@ class TChildProcess {
   pid_t FPid = -1;
   std::optional<int> FExitCode;
 };
+
+// Starts AProgram with the arguments AArgs makes from the number of a pipe's write end, which
+// the program inherits, and reads the first line it writes there into ALine (empty when none
+// comes within 20 s): how servers that choose their own address report it.
+std::unique_ptr<TChildProcess> StartReportingLine(
+    const std::string& AProgram,
+    const std::function<std::vector<std::string>(const std::string& AFd)>& AArgs,
+    std::string& ALine);
 
 }  // namespace halvora::test

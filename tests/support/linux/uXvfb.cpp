@@ -1,7 +1,5 @@
 #include "support/linux/uXvfb.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,19 +10,15 @@
 namespace halvora::test {
 
 TXvfb::TXvfb(const std::string& AScreen) {
-  int Pipe[2];
-  if (pipe(Pipe) != 0) throw std::runtime_error("pipe failed");
-  fcntl(Pipe[0], F_SETFD, FD_CLOEXEC);
-  // The write end is inherited by the server, which writes its display number into it.
-  FServer = std::make_unique<TChildProcess>(
-      "/usr/bin/Xvfb", std::vector<std::string>{"-displayfd", std::to_string(Pipe[1]), "-noreset",
-                                                "-nolisten", "tcp", "-screen", "0", AScreen});
-  close(Pipe[1]);
   std::string Number;
-  pollfd Wait{Pipe[0], POLLIN, 0};
-  char C;
-  while (poll(&Wait, 1, 20000) == 1 && read(Pipe[0], &C, 1) == 1 && C != '\n') Number += C;
-  close(Pipe[0]);
+  // The server writes its display number into the pipe.
+  FServer = StartReportingLine(
+      "/usr/bin/Xvfb",
+      [&](const std::string& AFd) {
+        return std::vector<std::string>{"-displayfd", AFd,       "-noreset", "-nolisten",
+                                        "tcp",        "-screen", "0",        AScreen};
+      },
+      Number);
   if (Number.empty()) throw std::runtime_error("Xvfb did not start");
   FDisplay = ":" + Number;
 }

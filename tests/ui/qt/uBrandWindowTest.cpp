@@ -24,6 +24,8 @@
 namespace halvora {
 namespace {
 
+using test::Near;
+
 constexpr QRgb cHeader = qRgb(0x2C, 0x73, 0x89);
 constexpr std::uint32_t cSmallLogoColor = 0xE0701E;
 constexpr std::uint32_t cWideLogoColor = 0xF2C14E;
@@ -58,12 +60,6 @@ class TBrandWindow : private test::TTestApp {
   test::THostHarness H;
   std::weak_ptr<TBrandService> Brand;
 };
-
-bool Near(QRgb A, QRgb B, int ATolerance = 8) {
-  return std::abs(qRed(A) - qRed(B)) <= ATolerance &&
-         std::abs(qGreen(A) - qGreen(B)) <= ATolerance &&
-         std::abs(qBlue(A) - qBlue(B)) <= ATolerance;
-}
 
 // The bounding box of the pixels of AImage inside AArea that match AColor.
 QRect Extent(const QImage& AImage, const QRect& AArea, QRgb AColor) {

@@ -1,9 +1,5 @@
 #include "uFakeDesktopBus.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -86,19 +82,14 @@ class TFakeDesktopBus::TServices final : public QDBusVirtualObject {
 };
 
 TFakeDesktopBus::TFakeDesktopBus() : FServices(std::make_unique<TServices>()) {
-  int Pipe[2];
-  if (pipe(Pipe) != 0) throw std::runtime_error("pipe failed");
-  fcntl(Pipe[0], F_SETFD, FD_CLOEXEC);
-  FDaemon = std::make_unique<TChildProcess>(
-      "/usr/bin/dbus-daemon",
-      std::vector<std::string>{"--session", "--nofork", "--nopidfile",
-                               "--print-address=" + std::to_string(Pipe[1])});
-  close(Pipe[1]);
   std::string Address;
-  pollfd Wait{Pipe[0], POLLIN, 0};
-  char C;
-  while (poll(&Wait, 1, 20000) == 1 && read(Pipe[0], &C, 1) == 1 && C != '\n') Address += C;
-  close(Pipe[0]);
+  FDaemon = StartReportingLine(
+      "/usr/bin/dbus-daemon",
+      [](const std::string& AFd) {
+        return std::vector<std::string>{"--session", "--nofork", "--nopidfile",
+                                        "--print-address=" + AFd};
+      },
+      Address);
   if (Address.empty()) throw std::runtime_error("dbus-daemon did not start");
   qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray::fromStdString(Address));
   TTestApp App;  // the worker's event loop needs it

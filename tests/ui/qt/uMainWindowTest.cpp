@@ -28,15 +28,10 @@
 namespace halvora {
 namespace {
 
+using test::Near;
 using test::StartSession;
 using test::THostHarness;
 using test::TWindowFixture;
-
-bool Near(QRgb A, QRgb B, int ATolerance) {
-  return std::abs(qRed(A) - qRed(B)) <= ATolerance &&
-         std::abs(qGreen(A) - qGreen(B)) <= ATolerance &&
-         std::abs(qBlue(A) - qBlue(B)) <= ATolerance;
-}
 
 std::string Hex(QRgb AColor) {
   return QColor(AColor).name().toStdString();
@@ -210,16 +205,11 @@ TEST(TMainWindow, ServerTakesTheEnteredAddress) {
 TEST(TMainWindow, TextFromTheNetworkShowsAsItIs) {
   const test::TTempFolder Temp;
   const std::string Picture = Temp.Path("r.png");
-  QImage Red(32, 32, QImage::Format_RGB32);
-  Red.fill(Qt::red);
-  ASSERT_TRUE(Red.save(QString::fromStdString(Picture)));
+  test::SaveRedPicture(Picture);
   const std::string Markup = "<b>Técnico verificado</b><img src=\"file://" + Picture + "\">";
   const std::string Name = Markup + " [*]";
   const auto NoPicture = [](const QImage& AShot) {
-    for (int Y = 0; Y < AShot.height(); ++Y)
-      for (int X = 0; X < AShot.width(); ++X)
-        if (Near(AShot.pixel(X, Y), qRgb(255, 0, 0), 40)) return false;
-    return !AShot.isNull();
+    return !AShot.isNull() && !test::Shows(AShot, qRgb(255, 0, 0), 40);
   };
 
   TWindowFixture F;

@@ -1,5 +1,8 @@
 #include "uTestApp.h"
 
+#include <cstdlib>
+#include <stdexcept>
+
 #include <QScreen>
 #include <QTest>
 
@@ -42,6 +45,25 @@ const char* PlatformSuffix() {
 #else
   return "";
 #endif
+}
+
+bool Near(QRgb A, QRgb B, int ATolerance) {
+  return std::abs(qRed(A) - qRed(B)) <= ATolerance &&
+         std::abs(qGreen(A) - qGreen(B)) <= ATolerance &&
+         std::abs(qBlue(A) - qBlue(B)) <= ATolerance;
+}
+
+bool Shows(const QImage& AImage, QRgb AColor, int ATolerance) {
+  for (int Y = 0; Y < AImage.height(); ++Y)
+    for (int X = 0; X < AImage.width(); ++X)
+      if (Near(AImage.pixel(X, Y), AColor, ATolerance)) return true;
+  return false;
+}
+
+void SaveRedPicture(const std::string& APath) {
+  QImage Red(32, 32, QImage::Format_RGB32);
+  Red.fill(Qt::red);
+  if (!Red.save(QString::fromStdString(APath))) throw std::runtime_error("cannot save " + APath);
 }
 
 }  // namespace halvora::test

@@ -108,16 +108,11 @@ TEST(Tray, TheTechniciansNameShowsAsItIsInTheTooltipAndTheBalloon) {
   if (!test::ProgramOnPath("trayer")) GTEST_SKIP() << "trayer is not installed";
   const test::TTempFolder Temp;
   const std::string Picture = Temp.Path("r.png");
-  QImage Red(32, 32, QImage::Format_RGB32);
-  Red.fill(Qt::red);
-  ASSERT_TRUE(Red.save(QString::fromStdString(Picture)));
+  test::SaveRedPicture(Picture);
   const std::string Name = "<b>Técnico</b><img src=\"file://" + Picture + "\"> [*]";
   const auto NoPicture = [](QWidget& AWidget) {
     const QImage Shot = AWidget.grab().toImage();
-    for (int Y = 0; Y < Shot.height(); ++Y)
-      for (int X = 0; X < Shot.width(); ++X)
-        if (Shot.pixel(X, Y) == qRgb(255, 0, 0)) return false;
-    return !Shot.isNull();
+    return !Shot.isNull() && !test::Shows(Shot, qRgb(255, 0, 0), 0);
   };
 
   TWindowFixture F(true);
