@@ -5,7 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "protocol/linux/uBeastTransport.h"
+#include "protocol/beast/uBeastTransport.h"
 #include "protocol/uConnection.h"
 #include "support/uTestPki.h"
 #include "support/uTestWsServer.h"

@@ -17,6 +17,13 @@ failed=()
 total_passed=0
 total_failed=0
 
+# Includes follow the layer order, and the check still catches a planted upward include.
+begun=$SECONDS
+if ! python3 scripts/check_layers.py || ! python3 scripts/check_layers.py --self-test; then
+  failed+=("layers"); status=1
+fi
+stage "layers" "$begun"
+
 suite() {
   local name=$1; shift
   local dir="build/$name" begun=$SECONDS

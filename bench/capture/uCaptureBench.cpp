@@ -11,7 +11,7 @@
 
 #include "capture/uScreenCapture.h"
 #include "capture/x11/uX11Grabber.h"
-#include "capture/x11/uX11Monitors.h"
+#include "platform/x11/uX11Monitors.h"
 #include "capture/x11/uX11ScreenSource.h"
 #include "uCaptureTestSupport.h"
 

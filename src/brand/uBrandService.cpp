@@ -30,12 +30,14 @@ TBrandService::~TBrandService() {
 
 bool TBrandService::CarregarMarca(const std::string& AFolder, const std::string& ACode,
                                   std::string& AName, TIdBytes& ALogoPng) {
+  HALVORA_CHECK_THREAD(FMainThread);
   return halvora::CarregarMarca(AFolder, ACode, AName, ALogoPng);
 }
 
 void TBrandService::BuscarMarca(TBrandLookup AKind, const std::string& AApiUrl,
                                 const std::string& ACode, const std::string& AFolder,
                                 TMarcaEvento AReport) {
+  HALVORA_CHECK_THREAD(FMainThread);
   TakeOutAndDestroy(FLookups, [AKind](const TEntry& AEntry) { return AEntry.Kind == AKind; });
   if (AApiUrl.empty() || ACode.empty()) return;
   // The end of a lookup is queued to this (main) thread, so it cannot come before the lookup

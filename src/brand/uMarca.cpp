@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 
 #include "base/uAscii.h"
+#include "base/uFiles.h"
 #include "base/uText.h"
 #include "brand/uPngImage.h"
 
@@ -61,14 +61,9 @@ std::string PercentEncoded(std::string_view AText) {
   return Result;
 }
 
-// UTF-8 paths on every platform.
-std::filesystem::path FilePath(const std::string& APath) {
-  return std::filesystem::path(std::u8string(APath.begin(), APath.end()));
-}
-
 // The whole file, or nothing when it cannot be read or is longer than AMax bytes.
 std::optional<std::string> ReadWhole(const std::string& APath, std::size_t AMax) {
-  std::ifstream File(FilePath(APath), std::ios::binary);
+  std::ifstream File(PathOf(APath), std::ios::binary);
   if (!File) return std::nullopt;
   std::string Text;
   char Buffer[16384];
@@ -80,24 +75,15 @@ std::optional<std::string> ReadWhole(const std::string& APath, std::size_t AMax)
   return Text;
 }
 
-// Replaces APath by AContent through a new file renamed over it, so that a reader sees the
-// old content or all of the new one.
+// Replaces APath by AContent, so that a reader sees the old content or all of the new one.
+// The cache holds nothing secret: the session agent of an installed host reads it too.
 bool ReplaceWhole(const std::string& APath, std::string_view AContent) {
-  const std::string Temporary = APath + "." + std::to_string(std::random_device{}()) + ".tmp";
-  {
-    std::ofstream File(FilePath(Temporary), std::ios::binary | std::ios::trunc);
-    File.write(AContent.data(), static_cast<std::streamsize>(AContent.size()));
-    File.close();
-    if (!File) {
-      std::error_code Ignored;
-      std::filesystem::remove(FilePath(Temporary), Ignored);
-      return false;
-    }
+  try {
+    ReplaceFile(APath, AContent, TReplaceMode::rmPublicRead);
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
   }
-  std::error_code Error;
-  std::filesystem::rename(FilePath(Temporary), FilePath(APath), Error);
-  if (Error) std::filesystem::remove(FilePath(Temporary), Error);
-  return !Error;
 }
 
 // The name file's text: byte-order mark skipped, malformed UTF-8 replaced, lines joined
@@ -190,14 +176,14 @@ void SalvarMarca(const std::string& APasta, const std::string& ACodigo, const st
   try {
     std::lock_guard Guard(CacheLock);
     std::error_code Error;
-    std::filesystem::create_directories(FilePath(APasta), Error);
+    std::filesystem::create_directories(PathOf(APasta), Error);
     if (Error) return;
     if (!ReplaceWhole(ArquivoMarca(APasta, ACodigo, ".txt"),
                       std::string(BOM) + ANome + std::string(CRLF)))
       return;
     const std::string Logo = ArquivoMarca(APasta, ACodigo, ".png");
     if (ALogo.empty())
-      std::filesystem::remove(FilePath(Logo), Error);
+      std::filesystem::remove(PathOf(Logo), Error);
     else
       ReplaceWhole(Logo, AsText(ALogo));
   } catch (...) {

@@ -7,7 +7,7 @@
 
 #include "base/uBytes.h"
 #include "capture/uJpegEncoder.h"
-#include "capture/uRect.h"
+#include "base/uRect.h"
 #include "capture/uScreenGrabber.h"
 
 namespace halvora {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "capture/uRect.h"
+#include "base/uRect.h"
 
 namespace halvora {
 

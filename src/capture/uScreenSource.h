@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "capture/uRect.h"
+#include "base/uRect.h"
 #include "capture/uScreenCapture.h"
 
 namespace halvora {

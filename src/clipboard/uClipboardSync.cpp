@@ -231,12 +231,14 @@ TClipboardSync::~TClipboardSync() {
 }
 
 void TClipboardSync::Activate(TSendPacketFunc ASend) {
+  HALVORA_CHECK_THREAD(FMainThread);
   Deactivate();
   FSend = std::move(ASend);
   FActive = true;
 }
 
 void TClipboardSync::Deactivate() {
+  HALVORA_CHECK_THREAD(FMainThread);
   FActive = false;
   StopSender();
   ResetIncoming();
@@ -291,6 +293,7 @@ void TClipboardSync::SetClipboardFiles(const std::vector<std::string>& APaths) {
 }
 
 void TClipboardSync::HandlePacket(std::uint8_t ACmd, const TIdBytes& APayload) {
+  HALVORA_CHECK_THREAD(FMainThread);
   if (!FActive) return;
   try {
     switch (ACmd) {

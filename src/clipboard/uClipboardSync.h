@@ -11,9 +11,10 @@
 #include "base/uBytes.h"
 #include "base/uMainQueue.h"
 #include "base/uThread.h"
+#include "base/uThreadCheck.h"
 #include "clipboard/uClipFiles.h"
 #include "clipboard/uClipboardAccess.h"
-#include "host/uSessionServices.h"
+#include "clipboard/uClipboardService.h"
 
 namespace halvora {
 
@@ -121,6 +122,7 @@ class TClipboardSync final : public IClipboardSync {
   const TClipFileSender* Sender() const { return FSender.get(); }
 
  private:
+  TThreadCheck FMainThread;  // the one that made it
   void ClipboardChanged();
   // Puts a received text on the clipboard; one over the limit fails the receive instead.
   void ReceiveText(const TIdBytes& APayload);

@@ -2,7 +2,7 @@
 
 #include "base/uAscii.h"
 #include "base/uText.h"
-#include "host/uSettings.h"
+#include "install/uSettings.h"
 #include "install/uInstalacao.h"
 
 namespace halvora {
@@ -51,6 +51,7 @@ TfrmMain::TfrmMain(TMainEnvironment AEnv)
 }
 
 TfrmMain::~TfrmMain() {
+  HALVORA_CHECK_THREAD(FMainThread);
   EndSession(true);
   DestroyRelay();
 }
@@ -115,6 +116,7 @@ bool TfrmMain::Send(std::uint8_t ACmd, const TIdBytes& APayload) {
 }
 
 void TfrmMain::RelayOnline(bool AOnline) {
+  HALVORA_CHECK_THREAD(FMainThread);
   FOnline = AOnline;
   if (AOnline) {
     SetStatus("Registrando no servidor...");
@@ -127,6 +129,7 @@ void TfrmMain::RelayOnline(bool AOnline) {
 }
 
 void TfrmMain::PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload) {
+  HALVORA_CHECK_THREAD(FMainThread);
   switch (ACmd) {
     case cmdWelcome:
       FMyId = BytesToText(APayload);
@@ -197,6 +200,7 @@ bool TfrmMain::DirectPacket(std::uint8_t ACmd, const TIdBytes& APayload) {
 void TfrmMain::LinkLost() { FPath.LinkLost(); }
 
 void TfrmMain::tmrTickTimer() {
+  HALVORA_CHECK_THREAD(FMainThread);
   if (++FPingTicks >= KeepAliveTicks) {
     FPingTicks = 0;
     if (FOnline) Send(cmdKeepAlive, {});
@@ -365,6 +369,7 @@ void TfrmMain::AnnounceBrand(const std::string& AText) {
 }
 
 void TfrmMain::ApplyBrand(const std::string&, const std::string& AName, const TIdBytes& ALogoPng) {
+  HALVORA_CHECK_THREAD(FMainThread);
   if (AName.empty()) return;
   FModel.lblTitle.Text = AName;
   FModel.lblTitle.FontHeight = Utf16Length(AName) <= LargeTitleLength ? 24 : 16;
@@ -402,6 +407,7 @@ void TfrmMain::Changed() {
 }
 
 void TfrmMain::SetStatus(const std::string& AText) {
+  HALVORA_CHECK_THREAD(FMainThread);
   FModel.lblStatus.Text = AText;
   Changed();
 }
@@ -453,15 +459,20 @@ void TfrmMain::OfferInstall(const std::string& APrefix) {
   }
 }
 
-void TfrmMain::btnNewPasswordClick() { NewPassword(); }
+void TfrmMain::btnNewPasswordClick() {
+  HALVORA_CHECK_THREAD(FMainThread);
+  NewPassword();
+}
 
 void TfrmMain::btnDisconnectClick() {
+  HALVORA_CHECK_THREAD(FMainThread);
   if (FRole == TSessionRole::srNone) return;
   EndSession(true);
   SetStatus("Sessão encerrada.");
 }
 
 void TfrmMain::btnServerClick() {
+  HALVORA_CHECK_THREAD(FMainThread);
   std::string Value = FServerUrl;
   if (!FEnv.Dialogs ||
       !FEnv.Dialogs->Input("Servidor", "Endereço do servidor (em branco = padrão)", Value))
@@ -475,21 +486,27 @@ void TfrmMain::btnServerClick() {
 }
 
 void TfrmMain::btnRevokeClick() {
+  HALVORA_CHECK_THREAD(FMainThread);
   if (FEnv.Dialogs &&
       FEnv.Dialogs->Confirm(std::string("Remover todos os acessos permanentes a este computador?") +
                             CrLf + "O suporte volta a precisar da senha que aparece nesta tela."))
     Send(cmdRevokePermanent, {});
 }
 
-void TfrmMain::lblInstallClick() { OfferInstall(""); }
+void TfrmMain::lblInstallClick() {
+  HALVORA_CHECK_THREAD(FMainThread);
+  OfferInstall("");
+}
 
 bool TfrmMain::FormCloseQuery() {
+  HALVORA_CHECK_THREAD(FMainThread);
   if (!FEnv.AgentMode) return true;
   if (FEnv.View) FEnv.View->HideMainWindow();
   return false;
 }
 
 void TfrmMain::TrayClick() {
+  HALVORA_CHECK_THREAD(FMainThread);
   if (FEnv.View) FEnv.View->ShowMainWindow();
 }
 

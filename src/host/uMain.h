@@ -4,11 +4,12 @@
 #include <memory>
 #include <string>
 
+#include "base/uThreadCheck.h"
+#include "host/uHostServices.h"
 #include "host/uMainModel.h"
-#include "host/uSessionPath.h"
-#include "host/uSessionServices.h"
 #include "install/uSystemFolders.h"
 #include "protocol/uConnection.h"
+#include "session/uSessionPath.h"
 
 namespace halvora {
 
@@ -100,6 +101,7 @@ class TfrmMain {
   void LoadBrand();
   void Changed();
 
+  TThreadCheck FMainThread;  // the one that made the controller
   TMainEnvironment FEnv;
   TMainWindowModel FModel;
   std::unique_ptr<TRelayClient> FConn;

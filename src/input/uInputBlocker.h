@@ -7,6 +7,7 @@
 
 #include "base/uEvent.h"
 #include "base/uThread.h"
+#include "input/uInputService.h"
 
 namespace halvora {
 
@@ -62,20 +63,20 @@ class TBlockThread final : public TThread {
 
 // Blocking of the local mouse and keyboard during a session. Used from one thread (the
 // controller's); the switches wait for the block thread.
-class TInputBlocker {
+class TInputBlocker final : public IInputBlocker {
  public:
   explicit TInputBlocker(TInputBlockFactory ANewBlock);
   // Removes the block when it is on.
-  ~TInputBlocker();
+  ~TInputBlocker() override;
   TInputBlocker(const TInputBlocker&) = delete;
   TInputBlocker& operator=(const TInputBlocker&) = delete;
 
   // True while blocking is on.
-  bool Active() const { return FThread != nullptr; }
+  bool Active() const override { return FThread != nullptr; }
   // Switches blocking; writing the current state does nothing. Switching on returns once the
   // block is in place or known to have failed (then Active stays false); switching off
   // returns once the block is removed.
-  void SetActive(bool AActive);
+  void SetActive(bool AActive) override;
 
  private:
   const TInputBlockFactory FNewBlock;

@@ -28,11 +28,6 @@ TPoint MonitorPixel(const TRect& AMonitor, std::uint16_t AX, std::uint16_t AY) {
   return {AMonitor.Left + MulDiv(AX, LastColumn, 65535), AMonitor.Top + MulDiv(AY, LastRow, 65535)};
 }
 
-std::int32_t NormalizeToVirtualDesktop(std::int32_t APixel, std::int32_t AStart,
-                                       std::int32_t ASize) {
-  return MulDiv(APixel - AStart, 65535, std::max(ASize - 1, 1));
-}
-
 TMouseAction MouseActionOf(std::uint8_t AAction) {
   return AAction <= static_cast<std::uint8_t>(TMouseAction::Wheel)
              ? static_cast<TMouseAction>(AAction)

@@ -11,7 +11,8 @@
 #include "base/uClock.h"
 #include "base/uEvent.h"
 #include "base/uThread.h"
-#include "capture/uRect.h"
+#include "base/uRect.h"
+#include "input/uInputService.h"
 #include "protocol/uProtocol.h"
 
 namespace halvora {
@@ -24,12 +25,6 @@ std::int32_t MulDiv(std::int32_t AValue, std::int32_t ANumerator, std::int32_t A
 // The pixel of monitor AMonitor (virtual-screen pixels) that wire coordinates AX, AY denote:
 // 0 … 65535 span the monitor's first … last pixel column and row.
 TPoint MonitorPixel(const TRect& AMonitor, std::uint16_t AX, std::uint16_t AY);
-
-// A virtual-screen pixel coordinate as an absolute pointer coordinate 0 … 65535 over a
-// virtual desktop that starts at AStart and is ASize pixels long on that axis (what Win32's
-// SendInput takes with the virtual-desktop flag).
-std::int32_t NormalizeToVirtualDesktop(std::int32_t APixel, std::int32_t AStart,
-                                       std::int32_t ASize);
 
 // What a pointer event does besides moving the pointer.
 enum class TMouseAction : std::uint8_t {
@@ -148,6 +143,16 @@ void QueueKeyInput(const TKeyPacket& APacket);
 // Releases modifier keys that injected input left down (after a session ends, and when local
 // input blocking begins).
 void QueueReleaseKeys();
+
+// The process-wide worker as the controller's input queue.
+class TInputQueue final : public IInputQueue {
+ public:
+  void QueueMouseInput(const TMousePacket& APacket, std::int32_t AMonitor) override {
+    halvora::QueueMouseInput(APacket, AMonitor);
+  }
+  void QueueKeyInput(const TKeyPacket& APacket) override { halvora::QueueKeyInput(APacket); }
+  void QueueReleaseKeys() override { halvora::QueueReleaseKeys(); }
+};
 void PostInput(const TInputItem& AItem);
 
 }  // namespace halvora

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/uAscii.h"
+#include "base/uFiles.h"
 #include "install/uProcessArguments.h"
 
 namespace halvora {
@@ -12,11 +13,6 @@ namespace {
 bool IsSwitch(std::string_view AArg, std::string_view AName) {
   return !AArg.empty() && (AArg[0] == '-' || AArg[0] == '/') &&
          SameTextAscii(AArg.substr(1), AName);
-}
-
-// Paths are UTF-8; going through char8_t keeps them so where the native encoding differs.
-std::filesystem::path PathOf(const std::string& AUtf8) {
-  return std::filesystem::path(std::u8string(AUtf8.begin(), AUtf8.end()));
 }
 
 bool IsRegularFile(const std::string& APath) {

@@ -1,6 +1,16 @@
 #pragma once
 
+#include <string>
+
 namespace halvora {
+
+// Installation for all users, elevated.
+class IInstaller {
+ public:
+  virtual ~IInstaller() = default;
+  virtual bool InstallElevated(const std::string& AServerUrl, const std::string& AId,
+                               const std::string& AKey, const std::string& ABrandCode) = 0;
+};
 
 // Exit codes of the install mode.
 inline constexpr int INSTALL_OK = 0;

@@ -4,18 +4,15 @@
 #include <system_error>
 
 #include "base/uAscii.h"
-#include "host/uIniFile.h"
+#include "base/uIniFile.h"
 #include "install/uInstalacao.h"
 #include "install/uInstaller.h"
+#include "install/uSettings.h"
 
 namespace halvora {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path PathOf(const std::string& AUtf8) {
-  return fs::path(std::u8string(AUtf8.begin(), AUtf8.end()));
-}
 
 std::string WithoutQuotes(const std::string& AValue) {
   std::string Result;
@@ -134,10 +131,12 @@ int RunInstall(const std::vector<std::string>& AArgs, TInstallContext& AContext)
     fs::create_directories(PathOf(ParentOf(SettingsPath)), Error);
     TIniFile Settings;
     const bool Existed = Settings.Load(SettingsPath);
-    Settings.WriteString("Server", "Url", Url);
-    Settings.WriteString("Client", "Id", Id);
-    Settings.WriteString("Client", "Key", Key);
-    Settings.WriteString("Client", "Brand", Brand);
+    TSettings Identity;
+    Identity.ServerUrl = Url;
+    Identity.MyId = Id;
+    Identity.Key = Key;
+    Identity.BrandCode = Brand;
+    WriteSettings(Settings, Identity);
     Settings.Save(SettingsPath);
     // The agent runs as the console's user and reads these settings.
     if (!Existed) {

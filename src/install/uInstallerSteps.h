@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "install/uInstaller.h"
 #include "install/uSystemFolders.h"
 
 namespace halvora {
@@ -119,6 +120,16 @@ bool InstallElevated(TInstallContext& AContext, const std::string& AServerUrl,
 int RunInstall(const std::vector<std::string>& AArgs, TInstallContext& AContext);
 // The uninstall mode; elevates itself when it lacks the rights. Returns the exit code.
 int RunUninstall(TInstallContext& AContext);
+
+// Installation with this platform's context, as the controller's installer.
+class TInstaller final : public IInstaller {
+ public:
+  bool InstallElevated(const std::string& AServerUrl, const std::string& AId,
+                       const std::string& AKey, const std::string& ABrandCode) override {
+    TInstallContext Context = PlatformInstallContext(nullptr);
+    return halvora::InstallElevated(Context, AServerUrl, AId, AKey, ABrandCode);
+  }
+};
 bool HasServiceManagerAccess(TInstallContext& AContext);
 bool InstallService(TInstallContext& AContext);
 void RemoveService(TInstallContext& AContext);

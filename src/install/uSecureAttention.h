@@ -1,8 +1,13 @@
 #pragma once
 
-#include "host/uSessionServices.h"
-
 namespace halvora {
+
+// Ctrl+Alt+Del on the technician's request; false where this host cannot raise it.
+class ISecureAttention {
+ public:
+  virtual ~ISecureAttention() = default;
+  virtual bool SendSecureAttention() = 0;
+};
 
 // Asks the system to raise the secure attention sequence (Ctrl+Alt+Del). True when the
 // request was handed to the system; false outside agent mode and where the platform offers

@@ -5,7 +5,7 @@
 
 namespace halvora {
 
-enum class TKnownFolder { kfCommonAppData, kfProgramFiles, kfWindows, kfUserAppData };
+enum class TKnownFolder { kfCommonAppData, kfProgramFiles, kfUserAppData };
 
 // Where the platform keeps the folders the installation lives in.
 class ISystemFolders {

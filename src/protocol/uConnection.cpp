@@ -40,26 +40,16 @@ std::unique_ptr<TRelayClient> TRelayClient::CreateCliente(std::string_view AUrl,
                                                           std::string AChave,
                                                           TRelayEnvironment AEnv) {
   std::unique_ptr<TRelayClient> Client(
-      new TRelayClient(AUrl, std::move(AId), std::move(AChave), {}, std::move(AEnv)));
-  Client->Start();
-  return Client;
-}
-
-std::unique_ptr<TRelayClient> TRelayClient::CreateAtendente(std::string_view AUrl,
-                                                            std::string AToken,
-                                                            TRelayEnvironment AEnv) {
-  std::unique_ptr<TRelayClient> Client(
-      new TRelayClient(AUrl, {}, {}, std::move(AToken), std::move(AEnv)));
+      new TRelayClient(AUrl, std::move(AId), std::move(AChave), std::move(AEnv)));
   Client->Start();
   return Client;
 }
 
 TRelayClient::TRelayClient(std::string_view AUrl, std::string AId, std::string AChave,
-                           std::string AToken, TRelayEnvironment AEnv)
+                           TRelayEnvironment AEnv)
     : TThread(*AEnv.Queue),
       FId(std::move(AId)),
       FChave(std::move(AChave)),
-      FToken(std::move(AToken)),
       FTransports(std::move(AEnv.Transports)),
       FClock(*AEnv.Clock) {
   const TRelayUrl Url = ParseUrl(AUrl);
@@ -223,7 +213,7 @@ void TRelayClient::Execute() {
         SetOnline(true);
         WasOnline = true;
         QueueOnline(true);
-        const std::string Hello = FToken.empty() ? HelloCliente(FId, FChave) : HelloAtendente(FToken);
+        const std::string Hello = HelloCliente(FId, FChave);
         Send(cmdHello, TextToBytes(Hello));
         std::uint8_t Cmd = 0;
         TIdBytes Payload;

@@ -32,7 +32,7 @@ struct TRelayUrl {
 
 // Where a client gets its connections, its time and its main thread from; tests replace them.
 struct TRelayEnvironment {
-  std::shared_ptr<ITransportFactory> Transports = DefaultTransportFactory();
+  std::shared_ptr<ITransportFactory> Transports;  // set by the platform's composition, or a test's
   IClock* Clock = &SystemClock();
   TMainQueue* Queue = &MainQueue();
 };
@@ -45,9 +45,7 @@ class TRelayClient final : public TThread {
  public:
   static std::unique_ptr<TRelayClient> CreateCliente(std::string_view AUrl, std::string AId,
                                                      std::string AChave,
-                                                     TRelayEnvironment AEnv = {});
-  static std::unique_ptr<TRelayClient> CreateAtendente(std::string_view AUrl, std::string AToken,
-                                                       TRelayEnvironment AEnv = {});
+                                                     TRelayEnvironment AEnv);
   ~TRelayClient() override;
 
   static TRelayUrl ParseUrl(std::string_view AUrl);
@@ -67,8 +65,7 @@ class TRelayClient final : public TThread {
   void Execute() override;
 
  private:
-  TRelayClient(std::string_view AUrl, std::string AId, std::string AChave, std::string AToken,
-               TRelayEnvironment AEnv);
+  TRelayClient(std::string_view AUrl, std::string AId, std::string AChave, TRelayEnvironment AEnv);
 
   bool OpenSocket();
   bool ReceiveMessage(std::uint8_t& ACmd, TIdBytes& APayload);
@@ -97,7 +94,6 @@ class TRelayClient final : public TThread {
   std::shared_ptr<IRelayTransport> FSocket;   // the open connection
   std::string FId;
   const std::string FChave;
-  const std::string FToken;
   bool FRecusado = false;
   bool FOnline = false;
   TPacketEvent FOnPacket;

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "base/linux/uRandom.h"
+#include "base/uRandom.h"
 #include "base/uText.h"
 
 namespace halvora {
@@ -35,12 +35,6 @@ std::string HelloCliente(std::string_view AId, std::string_view AKey) {
   Result.append(AId);
   Result += FieldSeparator;
   Result.append(AKey);
-  return Result;
-}
-
-std::string HelloAtendente(std::string_view AToken) {
-  std::string Result = "2|A|";
-  Result.append(AToken);
   return Result;
 }
 

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -44,6 +45,9 @@ inline constexpr std::uint8_t cmdClipFileData = 114;    // both ways: a chunk of
 inline constexpr std::uint8_t cmdClipFilesEnd = 115;    // both ways: end of a file transfer
 inline constexpr std::uint8_t cmdSecureAttention = 116;  // viewer→host: secure attention sequence
 
+// Sends one message; false when it could not be sent.
+using TSendPacketFunc = std::function<bool(std::uint8_t ACmd, const TIdBytes& APayload)>;
+
 // Largest message: the command byte and a 16 MiB payload.
 inline constexpr std::size_t MaxMessageSize = 16777217;
 
@@ -71,8 +75,6 @@ TIdBytes SingleByte(std::uint8_t AValue);
 
 // Login text of a host: "2|C|<id>|<key>".
 std::string HelloCliente(std::string_view AId, std::string_view AKey);
-// Login text of a viewer: "2|A|<token>".
-std::string HelloAtendente(std::string_view AToken);
 
 // Splits at the first two separators; the third field keeps any further ones. No trimming.
 TFields SplitFields(std::string_view AText);

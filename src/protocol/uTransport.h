@@ -42,8 +42,4 @@ class ITransportFactory {
   virtual std::shared_ptr<IRelayTransport> NewTransport() = 0;
 };
 
-// The platform's transport (Beast on Linux, WinHTTP on Windows), verifying certificates
-// against the system's trust store.
-std::shared_ptr<ITransportFactory> DefaultTransportFactory();
-
 }  // namespace halvora

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/uBytes.h"
-#include "capture/uRect.h"
+#include "base/uRect.h"
 #include "capture/uScreenGrabber.h"
 
 namespace halvora::test {

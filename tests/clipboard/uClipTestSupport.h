@@ -11,7 +11,7 @@
 
 #include "base/uBytes.h"
 #include "clipboard/uClipboardAccess.h"
-#include "host/uSessionServices.h"
+#include "host/uHostServices.h"
 
 namespace halvora::test {
 

@@ -3,7 +3,7 @@
 
 #include <regex>
 
-#include "protocol/linux/uBeastTransport.h"
+#include "protocol/beast/uBeastTransport.h"
 #include "protocol/uProtocol.h"
 #include "support/uHostHarness.h"
 #include "support/uSha256.h"

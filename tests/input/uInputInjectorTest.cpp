@@ -221,16 +221,6 @@ TEST(InjectMouseTest, MapsTheWireRangeOntoEachMonitorsFirstAndLastPixel) {
                                                << Cases[I].X << " Y " << Cases[I].Y;
 }
 
-TEST(InjectMouseTest, NormalisesOntoTheVirtualDesktopAsWin32Expects) {
-  // Virtual desktop of the monitors above: left -1280, top -768, 3200 × 1848.
-  EXPECT_EQ(NormalizeToVirtualDesktop(-1280, -1280, 3200), 0);
-  EXPECT_EQ(NormalizeToVirtualDesktop(1919, -1280, 3200), 65535);
-  EXPECT_EQ(NormalizeToVirtualDesktop(0, -1280, 3200), 26222);  // 1280 × 65535 / 3199 = 26222.2
-  EXPECT_EQ(NormalizeToVirtualDesktop(-768, -768, 1848), 0);
-  EXPECT_EQ(NormalizeToVirtualDesktop(1079, -768, 1848), 65535);
-  EXPECT_EQ(NormalizeToVirtualDesktop(0, 0, 1), 0);  // one pixel: no division by zero
-}
-
 TEST(InjectMouseTest, AddsTheActionOfTheTableAndTheWheelOnlyForAction7) {
   TFakeDesk Desk;
   TFakeSink Sink(Desk);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/uIniFile.h"
+#include "base/uIniFile.h"
 #include "install/uInstalacao.h"
 #include "install/uInstaller.h"
 #include "install/uInstallerFakes.h"

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "protocol/linux/uBeastTransport.h"
+#include "protocol/beast/uBeastTransport.h"
 #include "protocol/uConnection.h"
 #include "protocol/uProtocol.h"
 #include "support/uTestClock.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/uMainModel.h"
-#include "host/uSessionServices.h"
+#include "host/uHostServices.h"
 
 namespace halvora::test {
 

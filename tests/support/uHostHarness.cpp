@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/uSettings.h"
+#include "install/uSettings.h"
 
 namespace halvora::test {
 

@@ -11,7 +11,6 @@ class TTempFolders final : public TFakeFolders {
   TTempFolders() {
     Set(TKnownFolder::kfCommonAppData, FRoot.Path("common/"));
     Set(TKnownFolder::kfProgramFiles, FRoot.Path("programs/"));
-    Set(TKnownFolder::kfWindows, FRoot.Path("system/"));
     Set(TKnownFolder::kfUserAppData, FRoot.Path("user/"));
   }
 

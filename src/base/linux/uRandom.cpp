@@ -1,4 +1,4 @@
-#include "base/linux/uRandom.h"
+#include "base/uRandom.h"
 
 #include <sys/random.h>
 

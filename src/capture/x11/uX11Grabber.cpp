@@ -13,7 +13,7 @@
 #include <cstring>
 #include <new>
 
-#include "capture/x11/uX11Connection.h"
+#include "platform/x11/uX11Connection.h"
 
 namespace halvora {
 

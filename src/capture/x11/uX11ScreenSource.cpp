@@ -1,8 +1,8 @@
 #include "capture/x11/uX11ScreenSource.h"
 
-#include "capture/uDesktop.h"
+#include "platform/uDesktop.h"
 #include "capture/x11/uX11Grabber.h"
-#include "capture/x11/uX11Monitors.h"
+#include "platform/x11/uX11Monitors.h"
 
 namespace halvora {
 

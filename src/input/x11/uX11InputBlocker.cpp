@@ -12,7 +12,7 @@
 #include <system_error>
 #include <vector>
 
-#include "capture/x11/uX11Connection.h"
+#include "platform/x11/uX11Connection.h"
 
 namespace halvora {
 

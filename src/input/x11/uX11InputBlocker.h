@@ -14,7 +14,7 @@ namespace halvora {
 // they come. The installation fails when any physical device cannot be grabbed (for example
 // when another client holds it) or when there is none. The X server ends the grabs itself
 // when this process goes. Call it on the block thread (as the TInputBlocker factory); throws
-// EScreenCapture when the server cannot be reached.
+// EPlatformError when the server cannot be reached.
 std::unique_ptr<IInputBlock> NewX11InputBlock(const std::string& ADisplayName);
 
 }  // namespace halvora

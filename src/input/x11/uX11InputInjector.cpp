@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "capture/uDesktop.h"
-#include "capture/x11/uX11Connection.h"
-#include "capture/x11/uX11Monitors.h"
+#include "platform/uDesktop.h"
+#include "platform/x11/uX11Connection.h"
+#include "platform/x11/uX11Monitors.h"
 #include "input/x11/uX11InputKeys.h"
 
 namespace halvora {

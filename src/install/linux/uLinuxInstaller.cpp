@@ -12,7 +12,7 @@
 
 #include "base/uBytes.h"
 #include "base/uClock.h"
-#include "host/uFileReplace.h"
+#include "base/uFiles.h"
 #include "install/uInstalacao.h"
 #include "install/uProcessArguments.h"
 
@@ -73,10 +73,6 @@ class TCommandRunner final : public ICommandRunner {
 std::string EnvValue(const char* AName) {
   const char* Value = std::getenv(AName);
   return Value ? std::string(Value) : std::string();
-}
-
-fs::path PathOf(const std::string& AUtf8) {
-  return fs::path(std::u8string(AUtf8.begin(), AUtf8.end()));
 }
 
 std::string Under(const std::string& ARoot, const std::string& ARelative) {

@@ -56,7 +56,6 @@ class TLinuxFolders final : public ISystemFolders {
     switch (AFolder) {
       case TKnownFolder::kfCommonAppData: return "/var/lib/";
       case TKnownFolder::kfProgramFiles: return "/opt/";
-      case TKnownFolder::kfWindows: return "/";
       case TKnownFolder::kfUserAppData: return UserConfigFolder();
     }
     return std::string();

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "capture/uScreenCapture.h"
-#include "capture/x11/uX11Connection.h"
+#include "platform/x11/uX11Connection.h"
 #include "capture/x11/uX11Grabber.h"
-#include "capture/x11/uX11Monitors.h"
+#include "platform/x11/uX11Monitors.h"
 #include "capture/x11/uX11ScreenSource.h"
 #include "support/linux/uXvfb.h"
 #include "uCaptureTestSupport.h"

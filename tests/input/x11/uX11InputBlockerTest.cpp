@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "capture/x11/uX11Connection.h"
+#include "platform/x11/uX11Connection.h"
 #include "input/uInputBlocker.h"
 #include "input/x11/uX11InputBlocker.h"
 #include "support/linux/uChildProcess.h"

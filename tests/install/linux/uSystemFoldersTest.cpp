@@ -18,7 +18,6 @@ TEST(TLinuxFolders, MapsTheFixedFoldersAndNames) {
   const ISystemFolders& Folders = SystemFolders();
   EXPECT_EQ(Folders.KnownFolderPath(TKnownFolder::kfCommonAppData), "/var/lib/");
   EXPECT_EQ(Folders.KnownFolderPath(TKnownFolder::kfProgramFiles), "/opt/");
-  EXPECT_EQ(Folders.KnownFolderPath(TKnownFolder::kfWindows), "/");
   EXPECT_EQ(PlatformNames().AppFolder, "halvora");
   EXPECT_EQ(PlatformNames().SettingsFile, "halvora.ini");
   EXPECT_EQ(PlatformNames().ExeName, "halvora");

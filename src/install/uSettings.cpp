@@ -1,0 +1,144 @@
+#include "install/uSettings.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include "base/uIniFile.h"
+#include "base/uText.h"
+#include "brand/uMarca.h"
+#include "install/uInstalacao.h"
+#include "protocol/uProtocol.h"
+
+#ifndef HALVORA_DEFAULT_RELAY_URL
+#error "HALVORA_DEFAULT_RELAY_URL comes from the build (CMake cache variable of the same name)"
+#endif
+
+namespace halvora {
+namespace {
+
+constexpr std::string_view SECTION_SERVER = "Server";
+constexpr std::string_view KEY_URL = "Url";
+constexpr std::string_view KEY_HOST = "Host";  // older form of the relay, with KEY_PORT
+constexpr std::string_view KEY_PORT = "Port";
+constexpr std::string_view KEY_API_URL = "ApiUrl";
+constexpr std::string_view SECTION_CLIENT = "Client";
+constexpr std::string_view KEY_ID = "Id";
+constexpr std::string_view KEY_KEY = "Key";
+constexpr std::string_view KEY_BRAND = "Brand";
+
+constexpr std::string_view DEFAULT_HOST = "127.0.0.1";
+constexpr int DEFAULT_PORT = 7800;
+
+constexpr std::string_view KEY_ALPHABET = "0123456789abcdef";
+constexpr int KEY_LENGTH = 48;
+constexpr std::string_view PASSWORD_ALPHABET = "abcdefghjkmnpqrstuvwxyz23456789";
+constexpr int PASSWORD_LENGTH = 6;
+
+[[noreturn]] void FolderFailed(const std::filesystem::path& AFolder, const std::error_code& AError) {
+  const std::u8string Name = AFolder.u8string();
+  throw std::runtime_error("erro ao criar a pasta \"" + std::string(Name.begin(), Name.end()) +
+                           "\": " + AError.message());
+}
+
+// Creates the folder of APath with its missing parents; with AOwnerOnly, the folders made
+// here are the owner's only.
+void CreateFolderOf(const std::string& APath, bool AOwnerOnly) {
+  namespace fs = std::filesystem;
+  const fs::path Folder = PathOf(APath).parent_path();
+  if (Folder.empty()) return;
+  std::error_code Error;
+  std::vector<fs::path> Missing;
+  for (fs::path Part = Folder;
+       AOwnerOnly && !Part.empty() && fs::status(Part, Error).type() == fs::file_type::not_found;
+       Part = Part.parent_path()) {
+    Missing.push_back(Part);
+    if (Part == Part.parent_path()) break;
+  }
+  fs::create_directories(Folder, Error);
+  if (Error) FolderFailed(Folder, Error);
+  for (const fs::path& Made : Missing) {
+    fs::permissions(Made, fs::perms::owner_all, fs::perm_options::replace, Error);
+    if (Error) FolderFailed(Made, Error);
+  }
+}
+
+std::string UserSettingsPath(const ISystemFolders& AFolders) {
+  const TPlatformNames& Names = PlatformNames();
+  std::string Folder = KnownFolderPath(TKnownFolder::kfUserAppData, AFolders);
+  if (!Folder.empty() && Folder.back() != Names.Separator) Folder += Names.Separator;
+  return Folder + std::string(Names.AppFolder) + Names.Separator + std::string(Names.SettingsFile);
+}
+
+}  // namespace
+
+std::string SaveFailedText(const std::exception& AError) {
+  return std::string(SAVE_FAILED_PREFIX) + AError.what();
+}
+
+std::string DefaultRelayUrl() { return HALVORA_DEFAULT_RELAY_URL; }
+
+std::string SettingsPath(const ISystemFolders& AFolders) {
+  return IsInstalled(AFolders) ? MachineSettingsPath(AFolders) : UserSettingsPath(AFolders);
+}
+
+std::string BrandFolder(const std::string& ASettingsPath) {
+  const std::size_t Separator = ASettingsPath.rfind(PlatformNames().Separator);
+  return Separator == std::string::npos ? std::string() : ASettingsPath.substr(0, Separator + 1);
+}
+
+TSettings LoadSettings(const std::string& APath, std::string_view AProgramPath) {
+  TIniFile Ini;
+  Ini.Load(APath);
+  TSettings Result;
+  Result.ServerUrl = Ini.ReadString(SECTION_SERVER, KEY_URL, "");
+  if (Result.ServerUrl.empty() && Ini.ValueExists(SECTION_SERVER, KEY_HOST)) {
+    Result.ServerUrl = "ws://" + Ini.ReadString(SECTION_SERVER, KEY_HOST, DEFAULT_HOST) + ":" +
+                       std::to_string(Ini.ReadInteger(SECTION_SERVER, KEY_PORT, DEFAULT_PORT)) +
+                       "/relay";
+  }
+  if (Result.ServerUrl.empty()) Result.ServerUrl = DefaultRelayUrl();
+  Result.MyId = Ini.ReadString(SECTION_CLIENT, KEY_ID, "");
+  Result.Key = Ini.ReadString(SECTION_CLIENT, KEY_KEY, "");
+  Result.BrandCode = Ini.ReadString(SECTION_CLIENT, KEY_BRAND, "");
+  Result.ApiUrl = Ini.ReadString(SECTION_SERVER, KEY_API_URL, "");
+  if (Result.ApiUrl.empty()) Result.ApiUrl = UrlApiDoServidor(Result.ServerUrl);
+  if (std::string Code = CodigoMarcaDoArquivo(AProgramPath); !Code.empty()) {
+    Result.BrandCode = std::move(Code);
+  }
+  if (Utf16Length(Result.Key) < KEY_LENGTH) Result.Key = NewKey();
+  return Result;
+}
+
+void WriteSettings(TIniFile& AIni, const TSettings& ASettings) {
+  AIni.WriteString(SECTION_SERVER, KEY_URL, ASettings.ServerUrl);
+  AIni.WriteString(SECTION_CLIENT, KEY_ID, ASettings.MyId);
+  AIni.WriteString(SECTION_CLIENT, KEY_KEY, ASettings.Key);
+  AIni.WriteString(SECTION_CLIENT, KEY_BRAND, ASettings.BrandCode);
+}
+
+void SaveSettings(const std::string& APath, const TSettings& ASettings, TSettingsScope AScope) {
+  const bool OwnerOnly = AScope == TSettingsScope::ssUser;
+  CreateFolderOf(APath, OwnerOnly);
+  TIniFile Ini;
+  Ini.Load(APath);
+  WriteSettings(Ini, ASettings);
+  // Every copy of the older form goes, so none can come back into effect.
+  while (Ini.ValueExists(SECTION_SERVER, KEY_HOST)) Ini.DeleteKey(SECTION_SERVER, KEY_HOST);
+  while (Ini.ValueExists(SECTION_SERVER, KEY_PORT)) Ini.DeleteKey(SECTION_SERVER, KEY_PORT);
+  Ini.Save(APath, OwnerOnly ? TReplaceMode::rmOwnerOnly : TReplaceMode::rmKeepMode);
+}
+
+void SaveSettings(const ISystemFolders& AFolders, const TSettings& ASettings) {
+  if (IsInstalled(AFolders))
+    SaveSettings(MachineSettingsPath(AFolders), ASettings, TSettingsScope::ssMachine);
+  else
+    SaveSettings(UserSettingsPath(AFolders), ASettings, TSettingsScope::ssUser);
+}
+
+std::string NewKey() { return RandomString(KEY_ALPHABET, KEY_LENGTH); }
+
+std::string NewPasswordText() { return RandomString(PASSWORD_ALPHABET, PASSWORD_LENGTH); }
+
+}  // namespace halvora
