@@ -19,15 +19,6 @@ namespace halvora::test {
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
-bool Eventually(const std::function<bool()>& ACondition, std::chrono::milliseconds ATimeout) {
-  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
-  while (!ACondition()) {
-    if (std::chrono::steady_clock::now() >= Deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 TIdBytes MakePng(std::uint32_t AWidth, std::uint32_t AHeight, std::uint32_t AColor) {
   png_image Image{};
   Image.version = PNG_IMAGE_VERSION;

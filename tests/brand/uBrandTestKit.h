@@ -14,17 +14,13 @@
 
 #include "base/uBytes.h"
 #include "support/uTestFiles.h"
+#include "support/uWaitUntil.h"
 
 namespace halvora::relay {
 class TRelayServer;
 }
 
 namespace halvora::test {
-
-// Polls ACondition every 5 ms until it holds (true) or ATimeout of real time has passed: for
-// what other threads or servers do, which a test can only watch.
-bool Eventually(const std::function<bool()>& ACondition,
-                std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
 
 // A PNG of AWidth × AHeight filled with one opaque colour (0xRRGGBB).
 TIdBytes MakePng(std::uint32_t AWidth, std::uint32_t AHeight, std::uint32_t AColor = 0x3366CC);

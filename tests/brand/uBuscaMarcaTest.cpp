@@ -246,7 +246,7 @@ TEST(THttpClient, AbortEndsTheRunningRequestAndEveryLaterOne) {
   TLoopbackHttp Stalls([](const std::string&) { return test::Stall(); });
   THttpClient Client(Timeouts(1h, 1h));
   auto Result = std::async(std::launch::async, [&] { return Client.Get(Stalls.Url()); });
-  ASSERT_TRUE(test::Eventually([&] { return !Stalls.Targets().empty(); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return !Stalls.Targets().empty(); }));
   Client.Abort();
   EXPECT_EQ(Result.get().Error, THttpError::heAborted);
   EXPECT_EQ(Client.Get(Stalls.Url()).Error, THttpError::heAborted);
@@ -324,7 +324,7 @@ TEST(TBrandService, DestructionEndsLookupsInFlightWithoutReports) {
   Service->BuscarMarca(TBrandLookup::blHost, Stalls.Url(), "acme01", Root.Path(""), Report);
   Service->BuscarMarca(TBrandLookup::blSession, Answers.Url(), "acme02", Root.Path(""), Report);
   // The second lookup has cached its answer and waits for its report to run.
-  ASSERT_TRUE(test::Eventually(
+  ASSERT_TRUE(test::WaitUntil(
       [&] { return !Stalls.Targets().empty() && Loop.Queue().PendingCount() == 1; }));
   const auto Started = std::chrono::steady_clock::now();
   Service.reset();  // on the main thread, as the program does

@@ -40,15 +40,6 @@ std::vector<char*> Pointers(std::vector<std::string>& AStrings) {
 
 }  // namespace
 
-bool WaitUntil(const std::function<bool()>& ACondition, std::chrono::milliseconds ATimeout) {
-  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
-  while (!ACondition()) {
-    if (std::chrono::steady_clock::now() >= Deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 TChildProcess::TChildProcess(const std::string& AProgram, const std::vector<std::string>& AArgs,
                              const std::vector<std::string>& AEnvironment,
                              const std::string& AStdoutFile) {

@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace halvora::test {
+#include "support/uWaitUntil.h"
 
-// Polls ACondition every 20 ms until it holds (true) or ATimeout has passed (false): for
-// what another process does, which a test can only watch.
-bool WaitUntil(const std::function<bool()>& ACondition,
-               std::chrono::milliseconds ATimeout = std::chrono::seconds(20));
+namespace halvora::test {
 
 // A program started by a test. It is stopped (SIGTERM, then SIGKILL) and reaped when the
 // object goes, so a failing test leaves no process behind.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "relay/uRelayServer.h"
+#include "support/uWaitUntil.h"
 #include "uRelayTestKit.h"
 
 namespace halvora::relay::test {
@@ -82,17 +83,14 @@ TEST(RelayGuard, LimitsConnectionsPerAddress) {
 
   // A place comes free once the relay has seen a connection go.
   Held.pop_back();
-  const auto Deadline = std::chrono::steady_clock::now() + 10s;
-  bool Connected = false;
-  while (!Connected && std::chrono::steady_clock::now() < Deadline) {
+  EXPECT_TRUE(halvora::test::WaitUntil([&] {
     try {
       TRelayTestClient Again(Server.Port(), false, "127.0.0.2");
-      Connected = true;
+      return true;
     } catch (const std::runtime_error&) {
-      std::this_thread::sleep_for(20ms);
+      return false;
     }
-  }
-  EXPECT_TRUE(Connected);
+  }, 10s));
 }
 
 // A technician who reads nothing fills the queues until its host is no longer read. Which other

@@ -8,6 +8,8 @@
 #include <random>
 #include <thread>
 
+#include "support/uWaitUntil.h"
+
 namespace halvora::relay::test {
 
 namespace fs = std::filesystem;
@@ -85,16 +87,14 @@ void Admit(TRelayTestClient& AHost, TRelayTestClient& ATechnician) {
 }
 
 bool WaitOnline(std::uint16_t APort, const std::string& AId, bool AOnline) {
-  const auto Deadline = std::chrono::steady_clock::now() + 10s;
-  while (std::chrono::steady_clock::now() < Deadline) {
+  return halvora::test::WaitUntil([&] {
     const auto Status =
         nlohmann::json::parse(AdminRequest(APort, "GET", "/admin/status").Body, nullptr, false);
     if (Status.is_object())
       for (const auto& Host : Status["hosts"])
         if (Host["id"] == AId && Host["online"] == AOnline) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return false;
+    return false;
+  }, 10s);
 }
 
 }  // namespace halvora::relay::test

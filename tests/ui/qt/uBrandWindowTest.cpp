@@ -186,7 +186,7 @@ TEST(TBrandWindow, EachAnnouncementCancelsTheSessionLookupBeforeIt) {
     ASSERT_TRUE(W.H.Deliver(cmdBrand, Code + "|Nome " + std::to_string(I)));
     ASSERT_EQ(W.Brand.lock()->Running(), 1u) << I;
     // Hung in the network before the next announcement comes.
-    ASSERT_TRUE(test::Eventually([&] {
+    ASSERT_TRUE(test::WaitUntil([&] {
       const auto Targets = Service.Targets();
       return !Targets.empty() && Targets.back() == "/v1/marca/" + Code;
     })) << I;

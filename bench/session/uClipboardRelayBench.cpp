@@ -1,7 +1,7 @@
 // A clipboard file transfer of 200 MB in 2,000 files through the relay on loopback, both
 // ways: viewer to host (stored and put on the host's clipboard) and host to viewer (copied on
 // the host with xclip). Reports MB/s each way and the host's peak memory.
-//   clipboard_bench [--files N] [--size BYTES]
+//   clipboard_relay_bench [--files N] [--size BYTES]
 #include <chrono>
 #include <cstdio>
 #include <cstring>
