@@ -6,8 +6,8 @@
 #include <boost/beast/core/tcp_stream.hpp>
 
 #include "relay/uRelayServer.h"
+#include "support/uTestPki.h"
 #include "uRelayTestKit.h"
-#include "uRelayTestPki.h"
 
 namespace halvora::relay::test {
 namespace {
@@ -15,9 +15,9 @@ namespace {
 namespace net = boost::asio;
 
 TRelayOptions SecureOptions(const TTempFolder& AFolder) {
-  const auto Certificate = MakeTestCertificate();
-  AFolder.Write("cert.pem", Certificate.CertPem);
-  AFolder.Write("key.pem", Certificate.KeyPem);
+  const auto Pki = halvora::test::MakeTestPki({"localhost"}, {"127.0.0.1"});
+  AFolder.Write("cert.pem", Pki.ServerCertPem);
+  AFolder.Write("key.pem", Pki.ServerKeyPem);
   auto Options = TestOptions();
   Options.TlsCert = (AFolder.Path() / "cert.pem").string();
   Options.TlsKey = (AFolder.Path() / "key.pem").string();
@@ -111,7 +111,7 @@ TEST(RelayTls, OffersForwardSecretAeadSuitesOnly) {
 TEST(RelayTls, RefusesToStartWithAnUnusableCertificate) {
   TTempFolder Folder;
   Folder.Write("cert.pem", "not a certificate");
-  Folder.Write("key.pem", MakeTestCertificate().KeyPem);
+  Folder.Write("key.pem", halvora::test::MakeTestPki({"localhost"}, {}).ServerKeyPem);
   auto Options = TestOptions();
   Options.TlsCert = (Folder.Path() / "cert.pem").string();
   Options.TlsKey = (Folder.Path() / "key.pem").string();
