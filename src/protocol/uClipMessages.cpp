@@ -35,9 +35,8 @@ std::optional<TClipFilesBeginMessage> TClipFilesBeginMessage::Decode(
     return std::nullopt;
   };
   if (APayload.size() != BeginBytes) return Refuse("cabeçalho de transferência inválido");
-  const TClipFilesBeginMessage Begin{IdOf(APayload),
-                                     static_cast<std::uint32_t>(GetLe(&APayload[4], 4)),
-                                     GetLe(&APayload[8], 8)};
+  const TClipFilesBeginMessage Begin{
+      IdOf(APayload), static_cast<std::uint32_t>(GetLe(&APayload[4], 4)), GetLe(&APayload[8], 8)};
   if (Begin.Count > ClipTransferMaxEntries || Begin.Total > ClipTransferMaxBytes)
     return Refuse("transferência passa dos limites");
   return Begin;
@@ -57,8 +56,7 @@ std::optional<TClipFileEntryMessage> TClipFileEntryMessage::Decode(
     std::span<const std::uint8_t> APayload) {
   if (APayload.size() <= EntryHeaderBytes) return std::nullopt;
   return TClipFileEntryMessage{IdOf(APayload), static_cast<std::int64_t>(GetLe(&APayload[4], 8)),
-                               APayload[12] != 0,
-                               PayloadText(APayload.subspan(EntryHeaderBytes))};
+                               APayload[12] != 0, PayloadText(APayload.subspan(EntryHeaderBytes))};
 }
 
 TIdBytes TClipFileDataMessage::Encode() const {

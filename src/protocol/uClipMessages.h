@@ -15,9 +15,9 @@ namespace halvora {
 // transfer's id first. Clipboard text (111) is a text message (uMessages).
 
 // Limits of one transfer, on the sending and on the receiving side.
-inline constexpr std::uint32_t ClipTransferMaxEntries = 5000;      // files and folders
-inline constexpr std::uint64_t ClipTransferMaxBytes = 209715200;   // file data, 200 MiB
-inline constexpr std::size_t ClipDataChunkBytes = 65536;           // data per message 114
+inline constexpr std::uint32_t ClipTransferMaxEntries = 5000;     // files and folders
+inline constexpr std::uint64_t ClipTransferMaxBytes = 209715200;  // file data, 200 MiB
+inline constexpr std::size_t ClipDataChunkBytes = 65536;          // data per message 114
 
 // 112, exactly 16 bytes: id 4, count 4, total 8.
 struct TClipFilesBeginMessage {

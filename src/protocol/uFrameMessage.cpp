@@ -31,8 +31,7 @@ bool TFrameTile::operator==(const TFrameTile& AOther) const {
 
 TIdBytes TFrameMessage::Encode() const {
   TIdBytes Payload;
-  AppendFrameHeader(Payload,
-                    {Monitor, Width, Height, static_cast<std::uint16_t>(Tiles.size())});
+  AppendFrameHeader(Payload, {Monitor, Width, Height, static_cast<std::uint16_t>(Tiles.size())});
   for (const TFrameTile& Tile : Tiles) AppendFrameTile(Payload, Tile);
   return Payload;
 }

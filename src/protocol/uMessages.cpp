@@ -9,8 +9,7 @@ namespace halvora {
 
 namespace {
 
-std::string JoinFields(std::string_view AFirst, std::string_view ASecond,
-                       std::string_view AThird) {
+std::string JoinFields(std::string_view AFirst, std::string_view ASecond, std::string_view AThird) {
   std::string Text(AFirst);
   Text += FieldSeparator;
   Text.append(ASecond);

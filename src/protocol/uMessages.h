@@ -56,7 +56,7 @@ struct TTextMessage {
   bool operator==(const TTextMessage&) const = default;
 };
 
-using TWelcomeMessage = TTextMessage<cmdWelcome>;            // the host's ID (empty to a technician)
+using TWelcomeMessage = TTextMessage<cmdWelcome>;  // the host's ID (empty to a technician)
 using TSessionEndedMessage = TTextMessage<cmdSessionEnded>;  // why, to a technician
 using TInstallOfferMessage = TTextMessage<cmdInstallOffer>;
 using TRelayErrorMessage = TTextMessage<cmdRelayError>;

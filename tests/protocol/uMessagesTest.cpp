@@ -60,8 +60,8 @@ const TIdBytes cJpeg = {0xFF, 0xD8, 0x01, 0x02, 0xFF, 0xD9};
 const TIdBytes cData = {'d', 0, 'a', 0xFF};
 const std::string cNonce = "0123456789abcdef0123456789abcdef";
 
-TIdBytes Frame(std::initializer_list<TIdBytes> ATiles, std::uint16_t ACount, std::uint16_t AWidth = 100,
-               std::uint16_t AHeight = 70) {
+TIdBytes Frame(std::initializer_list<TIdBytes> ATiles, std::uint16_t ACount,
+               std::uint16_t AWidth = 100, std::uint16_t AHeight = 70) {
   TIdBytes Result;
   AppendFrameHeader(Result, {1, AWidth, AHeight, ACount});
   for (const TIdBytes& Tile : ATiles) Result.insert(Result.end(), Tile.begin(), Tile.end());
@@ -92,7 +92,8 @@ std::vector<TCase> Catalogue() {
       Row(7, THostEndMessage{}),
       Row(8, TKeepAliveMessage{}),
       Row(9, TRelayNoopMessage{}),
-      Row(10, TRefusedMessage{"hello", "Saudação inválida.", ""}, Text("hello|Saudação inválida.|")),
+      Row(10, TRefusedMessage{"hello", "Saudação inválida.", ""},
+          Text("hello|Saudação inválida.|")),
       Row(11, TProofAcceptedMessage{}),
       Row(12, TInstallOfferMessage{"Instale."}, Text("Instale.")),
       Row(13, TRevokePermanentMessage{}),
@@ -110,27 +111,29 @@ std::vector<TCase> Catalogue() {
       Row(102, TAccessResultMessage{true}, {1}, {{}, {2}, {1, 0}}),
       Row(102, TAccessResultMessage{false}, {0}),
       Row(103, Frame2,
-          Concat({{1, 100, 0, 70, 0, 2, 0}, {0, 0, 0, 0, 64, 0, 64, 0, 6, 0, 0, 0}, cJpeg,
-                  {64, 0, 64, 0, 36, 0, 6, 0, 6, 0, 0, 0}, cJpeg}),
+          Concat({{1, 100, 0, 70, 0, 2, 0},
+                  {0, 0, 0, 0, 64, 0, 64, 0, 6, 0, 0, 0},
+                  cJpeg,
+                  {64, 0, 64, 0, 36, 0, 6, 0, 6, 0, 0, 0},
+                  cJpeg}),
           {{},
-           {1, 100, 0, 70, 0, 1},                                   // header cut short
-           Frame({Tile(0, 0, 8, 8)}, 1, 0, 70),                     // zero width
-           Frame({Tile(0, 0, 8, 8)}, 1, 100, 0),                    // zero height
-           Frame({}, 0),                                            // no tiles
-           Frame({Tile(0, 0, 8, 8)}, 2),                            // fewer tiles than announced
-           Frame({TIdBytes(11, 0)}, 1),                             // tile record cut short
-           Frame({WithoutLast(Tile(0, 0, 8, 8))}, 1),               // JPEG cut short
-           Frame({Concat({Tile(0, 0, 8, 8), {0}})}, 1),             // a byte after the last tile
-           Frame({Tile(0, 0, 0, 8)}, 1),                            // empty tile
-           Frame({Tile(0, 0, 8, 0)}, 1),                            // empty tile
-           Frame({Tile(93, 0, 8, 8)}, 1),                           // past the right edge
-           Frame({Tile(0, 63, 8, 8)}, 1),                           // past the bottom edge
-           Frame({Tile(0xFFFF, 0, 2, 8)}, 1)}),                     // no wrap-around
+           {1, 100, 0, 70, 0, 1},                        // header cut short
+           Frame({Tile(0, 0, 8, 8)}, 1, 0, 70),          // zero width
+           Frame({Tile(0, 0, 8, 8)}, 1, 100, 0),         // zero height
+           Frame({}, 0),                                 // no tiles
+           Frame({Tile(0, 0, 8, 8)}, 2),                 // fewer tiles than announced
+           Frame({TIdBytes(11, 0)}, 1),                  // tile record cut short
+           Frame({WithoutLast(Tile(0, 0, 8, 8))}, 1),    // JPEG cut short
+           Frame({Concat({Tile(0, 0, 8, 8), {0}})}, 1),  // a byte after the last tile
+           Frame({Tile(0, 0, 0, 8)}, 1),                 // empty tile
+           Frame({Tile(0, 0, 8, 0)}, 1),                 // empty tile
+           Frame({Tile(93, 0, 8, 8)}, 1),                // past the right edge
+           Frame({Tile(0, 63, 8, 8)}, 1),                // past the bottom edge
+           Frame({Tile(0xFFFF, 0, 2, 8)}, 1)}),          // no wrap-around
       Row(104, TFrameAckMessage{}),
       Row(105, Mouse, {2, 0x34, 0x12, 0xFF, 0xFF, 7, 0x88, 0xFF}, {TIdBytes(7, 0), TIdBytes(9, 0)}),
       Row(106, Key, {0x2E, 0x01, 0x01}, {TIdBytes(2, 0), TIdBytes(4, 0)}),
-      Row(107, TMonitorInfoMessage{3, 0}, {3, 0},
-          {{}, {1}, {0, 0}, {9, 0}, {2, 2}, {2, 0, 0}}),
+      Row(107, TMonitorInfoMessage{3, 0}, {3, 0}, {{}, {1}, {0, 0}, {9, 0}, {2, 2}, {2, 0, 0}}),
       Row(107, TMonitorInfoMessage{8, 7}, {8, 7}),
       Row(108, TSelectMonitorMessage{2}, {2}, {{}, {2, 0}}),
       Row(109, TBlockInputMessage{true}, {1}, {{}, {1, 1}}),
@@ -139,15 +142,13 @@ std::vector<TCase> Catalogue() {
       Row(111, TClipTextMessage{"olá\n|mundo"}, Text("olá\n|mundo")),
       Row(112, TClipFilesBeginMessage{7, 5000, 209715200},
           {7, 0, 0, 0, 0x88, 0x13, 0, 0, 0, 0, 0x80, 0x0C, 0, 0, 0, 0},
-          {TIdBytes(15, 0), TIdBytes(17, 0),
-           TClipFilesBeginMessage{7, 5001, 0}.Encode(),
+          {TIdBytes(15, 0), TIdBytes(17, 0), TClipFilesBeginMessage{7, 5001, 0}.Encode(),
            TClipFilesBeginMessage{7, 0, 209715201}.Encode()}),
       Row(113, TClipFileEntryMessage{7, 65537, false, "docs\\a.txt"},
           Concat({{7, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0}, Text("docs\\a.txt")}),
           {TIdBytes(13, 0), {}}),
       Row(113, TClipFileEntryMessage{7, 0, true, "d"}),
-      Row(114, TClipFileDataMessage{7, cData}, Concat({{7, 0, 0, 0}, cData}),
-          {TIdBytes(4, 0), {}}),
+      Row(114, TClipFileDataMessage{7, cData}, Concat({{7, 0, 0, 0}, cData}), {TIdBytes(4, 0), {}}),
       Row(115, TClipFilesEndMessage{7, true}, {7, 0, 0, 0, 1}, {TIdBytes(4, 0), TIdBytes(6, 0)}),
       Row(115, TClipFilesEndMessage{7, false}, {7, 0, 0, 0, 0}),
       Row(116, TSecureAttentionMessage{}),
@@ -196,8 +197,8 @@ TEST(MessagesTest, TextRulesOfTheCatalogue) {
   // Any byte but 1 frees the input; any Ok but 0 completes a transfer.
   EXPECT_FALSE(TBlockInputMessage::Decode(TIdBytes{2})->Block);
   EXPECT_TRUE(TClipFilesEndMessage::Decode(TIdBytes{7, 0, 0, 0, 2})->Ok);
-  EXPECT_TRUE(TClipFileEntryMessage::Decode(TClipFileEntryMessage{1, -1, false, "x"}.Encode())
-                  ->Size == -1);
+  EXPECT_TRUE(
+      TClipFileEntryMessage::Decode(TClipFileEntryMessage{1, -1, false, "x"}.Encode())->Size == -1);
 }
 
 TEST(MessagesTest, FrameHeaderAndTileLayout) {
@@ -206,8 +207,8 @@ TEST(MessagesTest, FrameHeaderAndTileLayout) {
   const TIdBytes Payload = TFrameMessage{1, 1920, 1080, {{0, 0, 64, 64, Jpeg}}}.Encode();
   ASSERT_EQ(Payload.size(), 1253u);
   EXPECT_EQ(TIdBytes(Payload.begin(), Payload.begin() + 19),
-            (TIdBytes{0x01, 0x80, 0x07, 0x38, 0x04, 0x01, 0x00, 0, 0, 0, 0, 0x40, 0, 0x40, 0,
-                      0xD2, 0x04, 0, 0}));
+            (TIdBytes{0x01, 0x80, 0x07, 0x38, 0x04, 0x01, 0x00, 0, 0, 0, 0, 0x40, 0, 0x40, 0, 0xD2,
+                      0x04, 0, 0}));
   EXPECT_EQ(TFrameHeader::Decode(Payload), (TFrameHeader{1, 1920, 1080, 1}));
 
   // A tile that ends exactly on the area's edges is inside; the JPEG views the payload.

@@ -25,8 +25,8 @@ std::map<std::string, int> WebViewerCommands() {
   const std::string Body = Source.substr(Start, End - Start);
   std::map<std::string, int> Commands;
   const std::regex Entry(R"(([A-Za-z]+)\s*:\s*(\d+))");
-  for (auto It = std::sregex_iterator(Body.begin(), Body.end(), Entry); It != std::sregex_iterator();
-       ++It)
+  for (auto It = std::sregex_iterator(Body.begin(), Body.end(), Entry);
+       It != std::sregex_iterator(); ++It)
     Commands[(*It)[1]] = std::stoi((*It)[2]);
   return Commands;
 }

@@ -153,13 +153,13 @@ TEST_F(RelayRegistryTest, FailedPairingsHoldBackTheAddressThenTheHost) {
   const auto Wrong = [&] {  // a wrong proof, as the host answers it
     ASSERT_EQ(Ask(*Attacker, Id), "51:0|Conectado.|senha");
     Say(*Host, cmdAccessResult, std::string(1, '\0'));
-    Say(*Host, cmdEnd);
+    Say(*Host, cmdHostEnd);
   };
 
   SCOPED_TRACE("a first failure is free; the second holds the address back 10 s");
   Wrong();
   EXPECT_EQ(Ask(*Attacker, Id), "51:0|Conectado.|senha");
-  Say(*Attacker, cmdEnd);  // leaving before admission is a failure too
+  Say(*Attacker, cmdHostEnd);  // leaving before admission is a failure too
   EXPECT_EQ(Ask(*Attacker, Id), "51:5|Muitas tentativas. Aguarde 10 s e tente de novo.|");
 
   SCOPED_TRACE("a third failure with the host, from elsewhere, holds the host back 5 s");
@@ -174,9 +174,9 @@ TEST_F(RelayRegistryTest, FailedPairingsHoldBackTheAddressThenTheHost) {
   const auto Trusted = Technician("10.0.0.4", "tok");
   EXPECT_EQ(Ask(*Trusted, Id), "51:0|Conectado.|permanente");
   Say(*Host, cmdAccessResult, "\x01");
-  Say(*Trusted, cmdEnd);
+  Say(*Trusted, cmdHostEnd);
   EXPECT_EQ(Ask(*Third, Id), "51:0|Conectado.|senha");
-  Say(*Host, cmdEnd);
+  Say(*Host, cmdHostEnd);
 
   SCOPED_TRACE("the attacker's own wait doubles with its next failure");
   Advance(10s);
