@@ -1,7 +1,7 @@
 #include "protocol/uConnection.h"
 
 #include "base/uAscii.h"
-#include "protocol/uProtocol.h"
+#include "protocol/uMessages.h"
 
 namespace halvora {
 namespace {
@@ -223,14 +223,15 @@ void TRelayClient::Execute() {
         SetOnline(true);
         WasOnline = true;
         QueueOnline(true);
-        const std::string Hello = FToken.empty() ? HelloCliente(FId, FChave) : HelloAtendente(FToken);
-        Send(cmdHello, TextToBytes(Hello));
+        const THelloMessage Hello = FToken.empty() ? THelloMessage::Host(FId, FChave)
+                                                   : THelloMessage::Technician(FToken);
+        Send(cmdHello, Hello.Encode());
         std::uint8_t Cmd = 0;
         TIdBytes Payload;
         while (!Terminated() && ReceiveMessage(Cmd, Payload)) {
           switch (Cmd) {
             case cmdWelcome:
-              FId = BytesToText(Payload);
+              FId = TWelcomeMessage::Decode(Payload)->Text;
               QueuePacket(Cmd, std::move(Payload));
               break;
             case cmdRelayNoop:

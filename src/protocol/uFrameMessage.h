@@ -43,7 +43,6 @@ inline void AppendFrameHeader(TIdBytes& APayload, const TFrameHeader& AHeader) {
 }
 
 inline void AppendFrameTile(TIdBytes& APayload, const TFrameTile& ATile) {
-  APayload.reserve(APayload.size() + FrameTileHeaderBytes + ATile.Jpeg.size());
   AppendLe(APayload, ATile.X, 2);
   AppendLe(APayload, ATile.Y, 2);
   AppendLe(APayload, ATile.Width, 2);

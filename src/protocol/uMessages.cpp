@@ -64,7 +64,8 @@ TIdBytes TPeerMessage<ACmd>::Encode() const {
 template <std::uint8_t ACmd>
 std::optional<TPeerMessage<ACmd>> TPeerMessage<ACmd>::Decode(TPayloadView APayload) {
   TFields Fields = PayloadFields(APayload);
-  return TPeerMessage{std::move(Fields.First), std::move(Fields.Second), std::move(Fields.Third)};
+  return TPeerMessage{
+      {std::move(Fields.First), std::move(Fields.Second), std::move(Fields.Third)}};
 }
 
 template struct TPeerMessage<cmdAccessRequest>;

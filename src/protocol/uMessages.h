@@ -81,10 +81,14 @@ struct THelloMessage {
 
 // 5 and 15: who asks for access, as the relay passes it on. The qualifier keeps any further
 // separators.
-template <std::uint8_t ACmd>
-struct TPeerMessage {
-  static constexpr std::uint8_t Cmd = ACmd;
+struct TPeerRequest {
   std::string PeerId, Name, Qualifier;
+  bool operator==(const TPeerRequest&) const = default;
+};
+
+template <std::uint8_t ACmd>
+struct TPeerMessage : TPeerRequest {
+  static constexpr std::uint8_t Cmd = ACmd;
   TIdBytes Encode() const;
   static std::optional<TPeerMessage> Decode(TPayloadView APayload);
   bool operator==(const TPeerMessage&) const = default;
