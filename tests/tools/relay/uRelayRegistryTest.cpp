@@ -145,6 +145,20 @@ TEST_F(RelayRegistryTest, SilentConnectionsAndUnadmittedPairingsEndInTime) {
   EXPECT_EQ(Next->Take(), TStrings());
 }
 
+// Message 102 admits only as the flag byte 1 itself; anything longer or else is no admission.
+TEST_F(RelayRegistryTest, AdmitsOnlyOnTheFlagByteOne) {
+  std::string Id;
+  const auto Host = this->Host("10.0.0.9", Id);
+  const auto Technician = this->Technician("10.0.0.1");
+  ASSERT_EQ(Ask(*Technician, Id), "51:0|Conectado.|senha");
+  for (const std::string& Payload : {std::string("\x01\x01"), std::string("\x02"), std::string()}) {
+    Say(*Host, cmdAccessResult, Payload);
+    EXPECT_FALSE(Technician->Large);
+  }
+  Say(*Host, cmdAccessResult, "\x01");
+  EXPECT_TRUE(Technician->Large);
+}
+
 TEST_F(RelayRegistryTest, FailedPairingsHoldBackTheAddressThenTheHost) {
   std::string Id;
   const auto Host = this->Host("10.0.0.9", Id);
