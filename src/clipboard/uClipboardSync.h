@@ -13,8 +13,8 @@
 #include "base/uThread.h"
 #include "clipboard/uClipFiles.h"
 #include "clipboard/uClipboardAccess.h"
-#include "protocol/uClipMessages.h"
 #include "host/uSessionServices.h"
+#include "protocol/uClipMessages.h"
 
 namespace halvora {
 
@@ -23,7 +23,7 @@ inline constexpr std::size_t ClipMaxTextUnits = 2097152;  // UTF-16 code units o
 inline constexpr std::uint32_t ClipMaxEntries = ClipTransferMaxEntries;  // files and folders
 inline constexpr std::uint64_t ClipMaxBytes = ClipTransferMaxBytes;      // file bytes
 inline constexpr std::size_t ClipChunkBytes = ClipDataChunkBytes;        // data per message 114
-inline constexpr std::size_t ClipMaxNameUnits = 240;      // UTF-16 units of a relative name
+inline constexpr std::size_t ClipMaxNameUnits = 240;  // UTF-16 units of a relative name
 
 // Receives each text to be shown to the local user.
 using TClipNotifyEvent = std::function<void(const std::string& AText)>;

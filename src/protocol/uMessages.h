@@ -15,7 +15,9 @@ namespace halvora {
 // Typed payloads of the message catalogue. Every message type names its number (Cmd), writes
 // its payload (Encode) and reads one (Decode). Decode never throws and never reads past the
 // end: a payload that breaks the layout or its bounds gives an empty optional. Texts are read
-// as UTF-8, malformed sequences becoming U+FFFD (BytesToText).
+// as UTF-8, malformed sequences becoming U+FFFD (BytesToText); a message that is text or field
+// text alone (2, 5, 6, 10, 12, 14 to 16, 50, 52, 101, 111) is never refused, and neither is an
+// empty or ignored one.
 
 using TPayloadView = std::span<const std::uint8_t>;
 
