@@ -166,6 +166,9 @@ TEST(MessagesTest, EveryMessageOfTheCatalogueEncodesAndDecodes) {
       EXPECT_EQ(Payload, Case.Wire);
     }
     EXPECT_TRUE(Case.DecodesToSample(Payload));
+    // Every cut of the payload is read within its bounds (which AddressSanitizer checks).
+    for (std::size_t Size = 0; Size < Payload.size(); ++Size)
+      Case.Accepts(TIdBytes(Payload.begin(), Payload.begin() + static_cast<std::ptrdiff_t>(Size)));
     for (std::size_t I = 0; I < Case.Refused.size(); ++I) {
       SCOPED_TRACE("refused payload " + std::to_string(I));
       EXPECT_FALSE(Case.Accepts(Case.Refused[I]));
