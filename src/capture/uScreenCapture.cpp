@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "protocol/uFrameMessage.h"
+
 namespace halvora {
 
 namespace {
 
 constexpr int cBlock = 64;
-constexpr std::size_t cHeaderBytes = 7;
-constexpr std::size_t cTileHeaderBytes = 12;
 constexpr int cDefaultQuality = 60;
 
 }  // namespace
@@ -40,11 +40,9 @@ bool TScreenCapturer::CaptureChanges(const TRect& AArea, std::uint8_t AMonitor,
   FindChangedRects(Rects);
   if (Rects.empty()) return false;
 
-  APayload.resize(cHeaderBytes);
-  APayload[0] = AMonitor;
-  PutLe(&APayload[1], static_cast<std::uint32_t>(FWidth), 2);
-  PutLe(&APayload[3], static_cast<std::uint32_t>(FHeight), 2);
-  PutLe(&APayload[5], static_cast<std::uint32_t>(Rects.size()), 2);
+  AppendFrameHeader(
+      APayload, {AMonitor, static_cast<std::uint16_t>(FWidth), static_cast<std::uint16_t>(FHeight),
+                 static_cast<std::uint16_t>(Rects.size())});
   for (const TRect& Rect : Rects) WriteTile(Rect, APayload);
   const std::size_t RowBytes = static_cast<std::size_t>(FWidth) * 4;
   if (FPitch == RowBytes)
@@ -128,14 +126,9 @@ void TScreenCapturer::WriteTile(const TRect& ARect, TIdBytes& AStream) {
   const int Height = ARect.Bottom - ARect.Top;
   const std::span<const std::uint8_t> Jpeg = FEncoder.Encode(
       Row(ARect.Top) + static_cast<std::size_t>(ARect.Left) * 4, FPitch, Width, Height, Quality);
-  const std::size_t At = AStream.size();
-  AStream.resize(At + cTileHeaderBytes);
-  PutLe(&AStream[At], static_cast<std::uint32_t>(ARect.Left), 2);
-  PutLe(&AStream[At + 2], static_cast<std::uint32_t>(ARect.Top), 2);
-  PutLe(&AStream[At + 4], static_cast<std::uint32_t>(Width), 2);
-  PutLe(&AStream[At + 6], static_cast<std::uint32_t>(Height), 2);
-  PutLe(&AStream[At + 8], static_cast<std::uint32_t>(Jpeg.size()), 4);
-  AStream.insert(AStream.end(), Jpeg.begin(), Jpeg.end());
+  AppendFrameTile(AStream,
+                  {static_cast<std::uint16_t>(ARect.Left), static_cast<std::uint16_t>(ARect.Top),
+                   static_cast<std::uint16_t>(Width), static_cast<std::uint16_t>(Height), Jpeg});
 }
 
 }  // namespace halvora

@@ -7,23 +7,12 @@
 
 #include "base/uAscii.h"
 #include "base/uText.h"
-#include "protocol/uProtocol.h"
+#include "protocol/uMessages.h"
 
 namespace halvora {
 namespace {
 
-constexpr std::size_t BeginBytes = 16;        // message 112
-constexpr std::size_t EntryHeaderBytes = 13;  // message 113 before the name
-constexpr std::size_t EndBytes = 5;           // message 115
-
 const char* const ReceiveFailedText = "Falha ao receber a área de transferência: ";
-
-void PutU32(TIdBytes& ABytes, std::uint32_t AValue) { AppendLe(ABytes, AValue, 4); }
-void PutU64(TIdBytes& ABytes, std::uint64_t AValue) { AppendLe(ABytes, AValue, 8); }
-std::uint32_t GetU32(const std::uint8_t* AFrom) {
-  return static_cast<std::uint32_t>(GetLe(AFrom, 4));
-}
-std::uint64_t GetU64(const std::uint8_t* AFrom) { return GetLe(AFrom, 8); }
 
 // Windows opens a device instead of a file for these names, whatever the extension.
 bool IsDeviceName(std::string_view APart) {
@@ -134,40 +123,30 @@ bool TClipFileSender::CollectEntries(const std::string& APath, const std::string
 }
 
 bool TClipFileSender::SendEntry(const TFileEntry& AEntry) {
-  TIdBytes Header;
-  Header.reserve(EntryHeaderBytes + AEntry.RelName.size());
-  PutU32(Header, FId);
-  PutU64(Header, static_cast<std::uint64_t>(AEntry.Size));
-  Header.push_back(AEntry.IsDir ? 1 : 0);
-  Header.insert(Header.end(), AEntry.RelName.begin(), AEntry.RelName.end());
+  const TIdBytes Header =
+      TClipFileEntryMessage{FId, AEntry.Size, AEntry.IsDir, AEntry.RelName}.Encode();
   if (AEntry.IsDir) return FSend(cmdClipFileEntry, Header);
 
   const std::unique_ptr<IFileReader> Reader = FFiles.OpenRead(AEntry.FullPath);
   if (!Reader) return true;  // left out; it stays counted in message 112
   if (!FSend(cmdClipFileEntry, Header)) return false;
 
-  // One buffer for every piece: the id, then the data read straight behind it.
-  TIdBytes Piece(4 + ClipChunkBytes);
+  TIdBytes Buffer(ClipChunkBytes);
   std::uint64_t Remaining = static_cast<std::uint64_t>(AEntry.Size);
   while (Remaining > 0 && !Terminated()) {
     const std::size_t Want =
         static_cast<std::size_t>(std::min<std::uint64_t>(Remaining, ClipChunkBytes));
-    Piece.resize(4 + ClipChunkBytes);
-    const std::size_t Got = Reader->Read(Piece.data() + 4, Want);
+    const std::size_t Got = Reader->Read(Buffer.data(), Want);
     if (Got == 0) break;  // the file became shorter
-    Piece.resize(4 + Got);
-    for (int I = 0; I < 4; ++I) Piece[I] = static_cast<std::uint8_t>(FId >> (8 * I));
-    if (!FSend(cmdClipFileData, Piece)) return false;
+    if (!FSend(cmdClipFileData, TClipFileDataMessage{FId, {Buffer.data(), Got}}.Encode()))
+      return false;
     Remaining -= Got;
   }
   return true;
 }
 
 void TClipFileSender::SendEnd(std::uint8_t AOk) {
-  TIdBytes Payload;
-  PutU32(Payload, FId);
-  Payload.push_back(AOk);
-  FSend(cmdClipFilesEnd, Payload);
+  FSend(cmdClipFilesEnd, TClipFilesEndMessage{FId, AOk != 0}.Encode());
 }
 
 void TClipFileSender::Execute() {
@@ -188,11 +167,9 @@ void TClipFileSender::Execute() {
   }
   if (FEntries.empty()) return;
 
-  TIdBytes Begin;
-  PutU32(Begin, FId);
-  PutU32(Begin, static_cast<std::uint32_t>(FEntries.size()));
-  PutU64(Begin, static_cast<std::uint64_t>(FTotal));
-  if (!FSend(cmdClipFilesBegin, Begin)) return;
+  const TClipFilesBeginMessage Begin{FId, static_cast<std::uint32_t>(FEntries.size()),
+                                     static_cast<std::uint64_t>(FTotal)};
+  if (!FSend(cmdClipFilesBegin, Begin.Encode())) return;
 
   bool Stopped = false;
   try {
@@ -248,7 +225,7 @@ void TClipboardSync::Deactivate() {
 void TClipboardSync::SendText(const std::string& AText) {
   if (!FActive || Utf16Length(AText) > ClipMaxTextUnits) return;
   StopSender();
-  FSend(cmdClipText, TextToBytes(AText));
+  FSend(cmdClipText, TClipTextMessage{AText}.Encode());
 }
 
 void TClipboardSync::SendFiles(const std::vector<std::string>& APaths) {
@@ -330,7 +307,7 @@ void TClipboardSync::ReceiveText(const TIdBytes& APayload) {
   if (Utf16Length(Utf8) > ClipMaxTextUnits)
     throw EClipFailure("texto além do limite de 2.097.152 caracteres");
   ResetIncoming();
-  SetClipboardText(BytesToText(APayload));
+  SetClipboardText(TClipTextMessage::Decode(APayload)->Text);
 }
 
 // --- incoming file transfer ---
@@ -359,10 +336,9 @@ void TClipboardSync::ResetIncoming() {
 
 void TClipboardSync::BeginIncoming(const TIdBytes& APayload) {
   ResetIncoming();
-  if (APayload.size() != BeginBytes) return;
-  const std::uint32_t Count = GetU32(&APayload[4]);
-  const std::uint64_t Total = GetU64(&APayload[8]);
-  if (Total > ClipMaxBytes || Count > ClipMaxEntries) return;  // ignored with what follows
+  // Another length or a transfer over the limits: ignored with what follows.
+  const auto Begin = TClipFilesBeginMessage::Decode(APayload);
+  if (!Begin) return;
   if (FBaseFolder.empty()) throw EClipFailure("pasta temporária indisponível");
   FFiles.EnsurePrivateFolder(FBaseFolder);
   // Named after the local time; two transfers within one millisecond get folders of their own.
@@ -372,28 +348,27 @@ void TClipboardSync::BeginIncoming(const TIdBytes& APayload) {
     if (Suffix > 100) throw EClipFailure("não foi possível criar a pasta de recebimento");
     Dir = JoinPath(FBaseFolder, Name + "-" + std::to_string(Suffix));
   }
-  FInId = GetU32(&APayload[0]);
-  FInCount = Count;
+  FInId = Begin->Id;
+  FInCount = Begin->Count;
   FInEntries = 0;
-  FInTotal = Total;
+  FInTotal = Begin->Total;
   FInReceived = 0;
   FInDir = Dir;
   FInActive = true;
 }
 
 void TClipboardSync::IncomingEntry(const TIdBytes& APayload) {
-  if (!FInActive || APayload.size() < EntryHeaderBytes + 1) return;
-  if (GetU32(APayload.data()) != FInId) return;
+  const auto Entry = TClipFileEntryMessage::Decode(APayload);
+  if (!FInActive || !Entry || Entry->Id != FInId) return;
   CloseIncomingFile();
   // Without this count a peer could create folders without end under one message 112.
   if (FInEntries >= FInCount) throw EClipFailure("mais itens que os anunciados");
   ++FInEntries;
-  const std::string Name = SafeRelativeName(BytesToText(
-      TIdBytes(APayload.begin() + static_cast<std::ptrdiff_t>(EntryHeaderBytes), APayload.end())));
+  const std::string Name = SafeRelativeName(Entry->RelName);
   if (Name.empty()) throw EClipFailure("nome de arquivo inválido");
   const std::string FullPath = JoinPath(FInDir, Name);
   const std::size_t LastSlash = Name.rfind('/');
-  if (APayload[12] != 0) {
+  if (Entry->IsDir) {
     FFiles.CreateFolders(FullPath);
   } else {
     if (LastSlash != std::string::npos)
@@ -408,19 +383,18 @@ void TClipboardSync::IncomingEntry(const TIdBytes& APayload) {
 }
 
 void TClipboardSync::IncomingData(const TIdBytes& APayload) {
-  if (!FInActive || APayload.size() <= 4) return;
-  if (GetU32(APayload.data()) != FInId || !FInStream) return;
-  const std::size_t Count = APayload.size() - 4;
-  FInReceived += Count;
+  const auto Data = TClipFileDataMessage::Decode(APayload);
+  if (!FInActive || !Data || Data->Id != FInId || !FInStream) return;
+  FInReceived += Data->Data.size();
   if (FInReceived > FInTotal) throw EClipFailure("dados além do tamanho anunciado");
-  FInStream->Write(APayload.data() + 4, Count);
+  FInStream->Write(Data->Data.data(), Data->Data.size());
 }
 
 void TClipboardSync::IncomingEnd(const TIdBytes& APayload) {
-  if (!FInActive || APayload.size() != EndBytes) return;
-  if (GetU32(APayload.data()) != FInId) return;
+  const auto End = TClipFilesEndMessage::Decode(APayload);
+  if (!FInActive || !End || End->Id != FInId) return;
   CloseIncomingFile();
-  if (APayload[4] == 0 || FInTop.empty()) {
+  if (!End->Ok || FInTop.empty()) {
     ResetIncoming();
     return;
   }

@@ -15,15 +15,16 @@
 #include "clipboard/uClipFiles.h"
 #include "clipboard/uClipboardAccess.h"
 #include "clipboard/uClipboardService.h"
+#include "protocol/uClipMessages.h"
 
 namespace halvora {
 
 // Limits of clipboard sharing; the sending and the receiving side enforce the same.
 inline constexpr std::size_t ClipMaxTextUnits = 2097152;  // UTF-16 code units of a text
-inline constexpr std::uint32_t ClipMaxEntries = 5000;     // files and folders per transfer
-inline constexpr std::uint64_t ClipMaxBytes = 209715200;  // file bytes per transfer
-inline constexpr std::size_t ClipChunkBytes = 65536;      // data bytes per message 114
-inline constexpr std::size_t ClipMaxNameUnits = 240;      // UTF-16 units of a relative name
+inline constexpr std::uint32_t ClipMaxEntries = ClipTransferMaxEntries;  // files and folders
+inline constexpr std::uint64_t ClipMaxBytes = ClipTransferMaxBytes;      // file bytes
+inline constexpr std::size_t ClipChunkBytes = ClipDataChunkBytes;        // data per message 114
+inline constexpr std::size_t ClipMaxNameUnits = 240;  // UTF-16 units of a relative name
 
 // Receives each text to be shown to the local user.
 using TClipNotifyEvent = std::function<void(const std::string& AText)>;

@@ -132,14 +132,14 @@ void TfrmMain::PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload) {
   HALVORA_CHECK_THREAD(FMainThread);
   switch (ACmd) {
     case cmdWelcome:
-      FMyId = BytesToText(APayload);
+      FMyId = TWelcomeMessage::Decode(APayload)->Text;
       SaveSettings();
       SetStatus("Pronto. Aguardando o atendente.");
       UpdateIdentity();
       break;
     case cmdAccessRequest:
       FPath.EndHandled();
-      AccessRequested(BytesToText(APayload), false);
+      AccessRequested(*TAccessRequestMessage::Decode(APayload), false);
       break;
     case cmdSessionEnded:
       FPath.EndHandled();
@@ -149,29 +149,30 @@ void TfrmMain::PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload) {
       }
       break;
     case cmdRefused:
-      SetStatus(SplitFields(BytesToText(APayload)).Second);
+      SetStatus(TRefusedMessage::Decode(APayload)->Text);
       break;
     case cmdInstallOffer: {
-      const std::string Text = BytesToText(APayload);
+      const std::string Text = TInstallOfferMessage::Decode(APayload)->Text;
       SetStatus(Text);
       OfferInstall(Text);
       break;
     }
     case cmdPermanentCount:
-      ShowPermanentAccess(ParseDecimal(BytesToText(APayload)).value_or(0));
+      ShowPermanentAccess(TPermanentCountMessage::Decode(APayload)->Count);
       break;
     case cmdTrustedAccess:
       FPath.EndHandled();
-      AccessRequested(BytesToText(APayload), true);
+      AccessRequested(*TTrustedAccessMessage::Decode(APayload), true);
       break;
     case cmdBrand:
-      AnnounceBrand(BytesToText(APayload));
+      AnnounceBrand(*TBrandMessage::Decode(APayload));
       break;
     case cmdProof:
-      CheckProof(BytesToText(APayload));
+      CheckProof(TProofMessage::Decode(APayload)->Text);
       break;
     case cmdBlockInput:
-      if (FRole == TSessionRole::srHost && APayload.size() == 1) SetInputBlocked(APayload[0] == 1);
+      if (FRole != TSessionRole::srHost) break;
+      if (const auto Block = TBlockInputMessage::Decode(APayload)) SetInputBlocked(Block->Block);
       break;
     case cmdClipText:
     case cmdClipFilesBegin:
@@ -203,7 +204,7 @@ void TfrmMain::tmrTickTimer() {
   HALVORA_CHECK_THREAD(FMainThread);
   if (++FPingTicks >= KeepAliveTicks) {
     FPingTicks = 0;
-    if (FOnline) Send(cmdKeepAlive, {});
+    if (FOnline) Send(cmdKeepAlive, TKeepAliveMessage{}.Encode());
   }
   CheckDeadline();
 }
@@ -217,7 +218,7 @@ std::string TfrmMain::PeerDisplayName() const {
 void TfrmMain::StartHosting() {
   FFailCount = 0;
   FRole = TSessionRole::srHost;
-  Send(cmdAccessResult, SingleByte(1));
+  Send(cmdAccessResult, TAccessResultMessage{true}.Encode());
   TRelayClient* Conn = FConn.get();
   // Refused only when the relay has ended this pairing already; that end, still queued,
   // then ends the session.
@@ -270,7 +271,7 @@ void TfrmMain::EndSession(bool ANotify) {
   }
   // After an end that is still queued, the relay has closed this pairing already, and a 7
   // would close the next one.
-  if (ANotify && !FPath.EndPending()) Send(cmdHostEnd, {});
+  if (ANotify && !FPath.EndPending()) Send(cmdHostEnd, THostEndMessage{}.Encode());
   UpdateIdentity();
 }
 
@@ -279,7 +280,7 @@ void TfrmMain::SetInputBlocked(bool ARequested) {
   if (Blocker) Blocker->SetActive(ARequested);
   const bool Active = Blocker && Blocker->Active();
   if (Active && FEnv.Services.Input) FEnv.Services.Input->QueueReleaseKeys();
-  Send(cmdBlockState, SingleByte(Active ? 1 : 0));
+  Send(cmdBlockState, TBlockStateMessage{Active}.Encode());
   if (Active)
     SetStatus("Mouse e teclado bloqueados por " + PeerDisplayName() + ".");
   else if (ARequested)
@@ -290,17 +291,16 @@ void TfrmMain::SetInputBlocked(bool ARequested) {
 
 // --- admission ---
 
-void TfrmMain::AccessRequested(const std::string& AText, bool ATrusted) {
+void TfrmMain::AccessRequested(const TPeerRequest& ARequest, bool ATrusted) {
   // A later end is queued already: this technician has left the relay again.
   if (FPath.EndPending()) return;
   // The relay pairs one technician at a time: a request during a session means that it has
   // ended the session on its side and that what it delivers now comes from the new technician.
   if (FRole == TSessionRole::srHost) EndSession(false);
   FRole = TSessionRole::srHostAuth;
-  const TFields Fields = SplitFields(AText);
-  FPeerId = Fields.First;
-  FPeerName = TrimBlanks(Fields.Second);
-  const std::string Qualifier(TrimBlanks(Fields.Third));
+  FPeerId = ARequest.PeerId;
+  FPeerName = TrimBlanks(ARequest.Name);
+  const std::string Qualifier(TrimBlanks(ARequest.Qualifier));
   if (!FPeerName.empty() && !Qualifier.empty()) FPeerName += " (" + Qualifier + ")";
   if (ATrusted) {
     StartHosting();
@@ -308,7 +308,7 @@ void TfrmMain::AccessRequested(const std::string& AText, bool ATrusted) {
   }
   FNonce = RandomString("0123456789abcdef", 32);
   FAuthDeadline = FEnv.Relay.Clock->GetTickCount() + ProofTimeout;
-  Send(cmdChallenge, TextToBytes(FNonce));
+  Send(cmdChallenge, TChallengeMessage{FNonce}.Encode());
   SetStatus(PeerDisplayName() + " está pedindo acesso...");
   UpdateIdentity();
 }
@@ -320,11 +320,11 @@ void TfrmMain::CheckProof(const std::string& AProof) {
   const bool Current = !FPath.EndPending();
   if (SameProof(AProof, ProofHash(FNonce, FPassword))) {
     if (!Current) return;
-    Send(cmdProofAccepted, {});
+    Send(cmdProofAccepted, TProofAcceptedMessage{}.Encode());
     StartHosting();
     return;
   }
-  if (Current) Send(cmdAccessResult, SingleByte(0));
+  if (Current) Send(cmdAccessResult, TAccessResultMessage{false}.Encode());
   EndSession(true);
   if (++FFailCount < MaxFailures) {
     SetStatus("Tentativa de conexão recusada: senha incorreta.");
@@ -345,10 +345,9 @@ void TfrmMain::CheckDeadline() {
 
 // --- brand ---
 
-void TfrmMain::AnnounceBrand(const std::string& AText) {
-  const TFields Fields = SplitFields(AText);
-  const std::string& Code = Fields.First;
-  const std::string& Name = Fields.Second;
+void TfrmMain::AnnounceBrand(const TBrandMessage& ABrand) {
+  const std::string& Code = ABrand.Code;
+  const std::string& Name = ABrand.Name;
   if (FBrandCode.empty()) {
     FBrandCode = Code;
     SaveSettings();
@@ -490,7 +489,7 @@ void TfrmMain::btnRevokeClick() {
   if (FEnv.Dialogs &&
       FEnv.Dialogs->Confirm(std::string("Remover todos os acessos permanentes a este computador?") +
                             CrLf + "O suporte volta a precisar da senha que aparece nesta tela."))
-    Send(cmdRevokePermanent, {});
+    Send(cmdRevokePermanent, TRevokePermanentMessage{}.Encode());
 }
 
 void TfrmMain::lblInstallClick() {

@@ -9,6 +9,7 @@
 #include "host/uMainModel.h"
 #include "install/uSystemFolders.h"
 #include "protocol/uConnection.h"
+#include "protocol/uMessages.h"
 #include "session/uSessionPath.h"
 
 namespace halvora {
@@ -81,10 +82,10 @@ class TfrmMain {
   void DestroyRelay();
   void StartHosting();
   void EndSession(bool ANotify);
-  void AccessRequested(const std::string& AText, bool ATrusted);
+  void AccessRequested(const TPeerRequest& ARequest, bool ATrusted);
   void CheckProof(const std::string& AProof);
   void CheckDeadline();
-  void AnnounceBrand(const std::string& AText);
+  void AnnounceBrand(const TBrandMessage& ABrand);
   void SetInputBlocked(bool ARequested);
   bool Send(std::uint8_t ACmd, const TIdBytes& APayload);
 

@@ -1,7 +1,7 @@
 #include "protocol/uConnection.h"
 
 #include "base/uAscii.h"
-#include "protocol/uProtocol.h"
+#include "protocol/uMessages.h"
 
 namespace halvora {
 namespace {
@@ -213,14 +213,13 @@ void TRelayClient::Execute() {
         SetOnline(true);
         WasOnline = true;
         QueueOnline(true);
-        const std::string Hello = HelloCliente(FId, FChave);
-        Send(cmdHello, TextToBytes(Hello));
+        Send(cmdHello, THelloMessage::Host(FId, FChave).Encode());
         std::uint8_t Cmd = 0;
         TIdBytes Payload;
         while (!Terminated() && ReceiveMessage(Cmd, Payload)) {
           switch (Cmd) {
             case cmdWelcome:
-              FId = BytesToText(Payload);
+              FId = TWelcomeMessage::Decode(Payload)->Text;
               QueuePacket(Cmd, std::move(Payload));
               break;
             case cmdRelayNoop:

@@ -38,6 +38,12 @@ std::string HelloCliente(std::string_view AId, std::string_view AKey) {
   return Result;
 }
 
+std::string HelloAtendente(std::string_view AToken) {
+  std::string Result = "2|A|";
+  Result.append(AToken);
+  return Result;
+}
+
 TFields SplitFields(std::string_view AText) {
   TFields Fields;
   const std::size_t FirstSep = AText.find(FieldSeparator);

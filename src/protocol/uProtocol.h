@@ -12,12 +12,13 @@
 
 namespace halvora {
 
-// Message catalogue: the first byte of every message; the payload follows it.
-inline constexpr std::uint8_t cmdHello = 1;             // host→relay: the hello (HelloCliente)
-inline constexpr std::uint8_t cmdWelcome = 2;           // relay→host: the host's ID
+// Message catalogue: the first byte of every message; the payload follows it. Numbers from
+// cmdSessionFirst up are session messages, which the relay carries between host and technician.
+inline constexpr std::uint8_t cmdHello = 1;             // →relay: HelloCliente or HelloAtendente
+inline constexpr std::uint8_t cmdWelcome = 2;           // relay→: the host's ID (empty to a technician)
 inline constexpr std::uint8_t cmdAccessRequest = 5;     // relay→host: peer ID|name|qualifier asks for access
-inline constexpr std::uint8_t cmdSessionEnded = 6;      // relay→host: the technician ended the session
-inline constexpr std::uint8_t cmdHostEnd = 7;           // host→relay: the host ends the session
+inline constexpr std::uint8_t cmdSessionEnded = 6;      // relay→: the other side ended the session
+inline constexpr std::uint8_t cmdHostEnd = 7;           // host or technician→relay: ends the session
 inline constexpr std::uint8_t cmdKeepAlive = 8;         // host→relay: keep-alive, empty
 inline constexpr std::uint8_t cmdRelayNoop = 9;         // relay→host: no-op, ignored
 inline constexpr std::uint8_t cmdRefused = 10;          // relay→host: registration refused; 2nd field is shown
@@ -27,6 +28,10 @@ inline constexpr std::uint8_t cmdRevokePermanent = 13;  // host→relay: revoke 
 inline constexpr std::uint8_t cmdPermanentCount = 14;   // relay→host: companies with permanent access
 inline constexpr std::uint8_t cmdTrustedAccess = 15;    // relay→host: permanent access, no password
 inline constexpr std::uint8_t cmdBrand = 16;            // relay→host: brand code|brand name
+inline constexpr std::uint8_t cmdConnectHost = 50;      // technician→relay: host ID|name|qualifier
+inline constexpr std::uint8_t cmdConnectResult = 51;    // relay→technician: code|text|mode
+inline constexpr std::uint8_t cmdRelayError = 52;       // relay→technician: what was wrong
+inline constexpr std::uint8_t cmdSessionFirst = 100;
 inline constexpr std::uint8_t cmdChallenge = 100;       // host→viewer: 32 hex digits to prove over
 inline constexpr std::uint8_t cmdProof = 101;           // viewer→host: ProofHash(challenge, password)
 inline constexpr std::uint8_t cmdAccessResult = 102;    // host→viewer: 1 admitted, 0 refused
@@ -75,6 +80,8 @@ TIdBytes SingleByte(std::uint8_t AValue);
 
 // Login text of a host: "2|C|<id>|<key>".
 std::string HelloCliente(std::string_view AId, std::string_view AKey);
+// Login text of a viewer: "2|A|<token>".
+std::string HelloAtendente(std::string_view AToken);
 
 // Splits at the first two separators; the third field keeps any further ones. No trimming.
 TFields SplitFields(std::string_view AText);

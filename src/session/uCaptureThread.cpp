@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "protocol/uConnection.h"
-#include "protocol/uProtocol.h"
+#include "protocol/uMessages.h"
 
 namespace halvora {
 
@@ -62,9 +62,9 @@ void TCaptureThread::Execute() {
       Loop.LastCapture.assign(Count, 0);
     }
     if (Count != AnnouncedCount || Selected != AnnouncedSelection) {
-      const std::uint8_t Info[2] = {static_cast<std::uint8_t>(Count),
-                                    static_cast<std::uint8_t>(Selected)};
-      if (!FSend(cmdMonitorInfo, MakeBytes(Info, sizeof Info))) break;
+      const TMonitorInfoMessage Info{static_cast<std::uint8_t>(Count),
+                                     static_cast<std::uint8_t>(Selected)};
+      if (!FSend(cmdMonitorInfo, Info.Encode())) break;
       AnnouncedCount = Count;
       AnnouncedSelection = Selected;
     }

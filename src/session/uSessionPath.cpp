@@ -1,8 +1,6 @@
 #include "session/uSessionPath.h"
 
-#include <cstring>
-
-#include "protocol/uProtocol.h"
+#include "protocol/uMessages.h"
 
 namespace halvora {
 
@@ -30,21 +28,16 @@ bool TSessionPath::DirectPacket(std::uint8_t ACmd, const TIdBytes& APayload) {
       FCapture->FrameAcked();
       break;
     case cmdMouse:
-      if (APayload.size() == sizeof(TMousePacket) && FInput) {
-        TMousePacket Packet;
-        std::memcpy(&Packet, APayload.data(), sizeof Packet);
-        FInput->QueueMouseInput(Packet, Packet.Monitor);
-      }
+      if (const auto Mouse = TMouseMessage::Decode(APayload); Mouse && FInput)
+        FInput->QueueMouseInput(Mouse->Packet, Mouse->Packet.Monitor);
       break;
     case cmdKey:
-      if (APayload.size() == sizeof(TKeyPacket) && FInput) {
-        TKeyPacket Packet;
-        std::memcpy(&Packet, APayload.data(), sizeof Packet);
-        FInput->QueueKeyInput(Packet);
-      }
+      if (const auto Key = TKeyMessage::Decode(APayload); Key && FInput)
+        FInput->QueueKeyInput(Key->Packet);
       break;
     case cmdSelectMonitor:
-      if (APayload.size() == 1) FCapture->SelectMonitor(APayload[0]);
+      if (const auto Select = TSelectMonitorMessage::Decode(APayload))
+        FCapture->SelectMonitor(Select->Monitor);
       break;
   }
   return true;

@@ -42,6 +42,8 @@ TEST(ProtocolTest, HelloTexts) {
   EXPECT_EQ(HelloCliente("123456789", "k3y"), "2|C|123456789|k3y");
   EXPECT_EQ(HelloCliente("", "k3y"), "2|C||k3y");
   EXPECT_EQ(HelloCliente("123", ""), "2|C|123|");
+  EXPECT_EQ(HelloAtendente("t0ken"), "2|A|t0ken");
+  EXPECT_EQ(HelloAtendente(""), "2|A|");
 }
 
 TEST(ProtocolTest, SplitFields) {

@@ -86,12 +86,12 @@ THttpReply HostAction(TRelayRegistry& ARegistry, TRelayStore& AStore, std::strin
   if (AAction == "offer") {
     const std::string Text = Trim(ABody);
     if (Text.empty()) return TextReply(400, "Informe o texto da oferta no corpo.");
-    return Sent(ARegistry.SendToHost(AId, cmdInstallOffer, Text));
+    return Sent(ARegistry.SendToHost(AId, TInstallOfferMessage{Text}));
   }
   std::string First, Second;
   if (AAction == "brand") {
     if (!TwoFields(ABody, First, Second)) return TextReply(400, "Use o formato código|nome.");
-    return Sent(ARegistry.SendToHost(AId, cmdBrand, First + "|" + Second));
+    return Sent(ARegistry.SendToHost(AId, TBrandMessage{First, Second}));
   }
   int Count = 0;
   if (Post) {
@@ -102,7 +102,7 @@ THttpReply HostAction(TRelayRegistry& ARegistry, TRelayStore& AStore, std::strin
     AStore.RevokePermanent(AId);
     Log("acessos permanentes de " + AId + " revogados");
   }
-  const bool Online = ARegistry.SendToHost(AId, cmdPermanentCount, std::to_string(Count));
+  const bool Online = ARegistry.SendToHost(AId, TPermanentCountMessage{Count});
   return JsonReply(Json({{"permanentes", Count}, {"avisado", Online}}));
 }
 

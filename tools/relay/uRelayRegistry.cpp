@@ -10,10 +10,6 @@ namespace halvora::relay {
 
 namespace {
 
-bool IsSessionMessage(std::uint8_t ACmd) {
-  return ACmd >= cmdSessionFirst;
-}
-
 // Before the host has admitted the technician, only the admission itself is carried.
 bool IsAdmissionMessage(std::uint8_t ACmd, bool AFromHost) {
   return AFromHost ? ACmd == cmdChallenge || ACmd == cmdAccessResult : ACmd == cmdProof;
@@ -27,13 +23,17 @@ bool IsAcceptableId(const std::string& AId) {
          });
 }
 
-std::string Result(int ACode, std::string_view AText, std::string_view AMode = {}) {
-  return std::to_string(ACode) + "|" + std::string(AText) + "|" + std::string(AMode);
+TConnectResultMessage Result(int ACode, std::string AText, std::string AMode = {}) {
+  return {ACode, std::move(AText), std::move(AMode)};
 }
 
-std::string TooMany(std::chrono::seconds AWait) {
+TConnectResultMessage TooMany(std::chrono::seconds AWait) {
   return Result(
       5, "Muitas tentativas. Aguarde " + std::to_string(AWait.count()) + " s e tente de novo.");
+}
+
+TRefusedMessage Refused(std::string AKind, std::string AText) {
+  return {std::move(AKind), std::move(AText), {}};
 }
 
 }  // namespace
@@ -63,7 +63,7 @@ std::shared_ptr<TRelayPeer> TRelayRegistry::Handle(std::uint64_t AConnection,
     if (!Connection) return nullptr;
     Role = Connection->Role;
     if (AMessage.empty()) {
-      if (Role != TRole::rlHost) SendLocked(AConnection, cmdRelayError, "Mensagem vazia.");
+      if (Role != TRole::rlHost) SendLocked(AConnection, TRelayErrorMessage{"Mensagem vazia."});
       return nullptr;
     }
   }
@@ -84,23 +84,22 @@ std::shared_ptr<TRelayPeer> TRelayRegistry::Handle(std::uint64_t AConnection,
 }
 
 void TRelayRegistry::Hello(std::uint64_t AConnection, const std::string& AText) {
-  const TFields Fields = SplitFields(AText);
-  if (Fields.First == "2" && Fields.Second == "A") {
+  const auto Hello = THelloMessage::Decode(PayloadView(AText));
+  if (Hello && Hello->Role == THelloRole::hrTechnician) {
     std::lock_guard Guard(FLock);
     if (TConnection* Connection = FindLocked(AConnection)) {
       Connection->Role = TRole::rlTechnician;
-      Connection->Token = Fields.Third;
-      SendLocked(AConnection, cmdWelcome, {});
+      Connection->Token = Hello->Token;
+      SendLocked(AConnection, TWelcomeMessage{});
     }
     return;
   }
-  const auto Bar = Fields.Third.find('|');
-  if (Fields.First == "2" && Fields.Second == "C" && Bar != std::string::npos) {
-    RegisterHost(AConnection, Fields.Third.substr(0, Bar), Fields.Third.substr(Bar + 1));
+  if (Hello) {
+    RegisterHost(AConnection, Hello->Id, Hello->Key);
     return;
   }
   std::lock_guard Guard(FLock);
-  SendLocked(AConnection, cmdRefused, "hello|Saudação inválida.|");
+  SendLocked(AConnection, Refused("hello", "Saudação inválida."));
   CloseLocked(AConnection);
 }
 
@@ -109,18 +108,18 @@ void TRelayRegistry::RegisterHost(std::uint64_t AConnection, const std::string& 
   // A new ID (handed out, or brought along) adds to the database: limited per address.
   if (IsAcceptableId(AId) && (AId.empty() || !FStore.Known(AId)) && !MayRegister(AConnection)) {
     std::lock_guard Guard(FLock);
-    SendLocked(AConnection, cmdRefused,
-               "registro|Muitos computadores novos registrados deste endereço. Tente mais "
-               "tarde.|");
+    SendLocked(AConnection,
+               Refused("registro",
+                       "Muitos computadores novos registrados deste endereço. Tente mais tarde."));
     CloseLocked(AConnection);
     return;
   }
   const auto Id = IsAcceptableId(AId) ? FStore.Register(AId, AKey) : std::nullopt;
   if (!Id) {
     std::lock_guard Guard(FLock);
-    SendLocked(AConnection, cmdRefused,
-               IsAcceptableId(AId) ? "registro|Este ID pertence a outro computador.|"
-                                   : "registro|ID inválido.|");
+    SendLocked(AConnection,
+               Refused("registro", IsAcceptableId(AId) ? "Este ID pertence a outro computador."
+                                                       : "ID inválido."));
     CloseLocked(AConnection);
     Log("registro recusado para o ID " + AId.substr(0, 32));
     return;
@@ -139,9 +138,11 @@ void TRelayRegistry::RegisterHost(std::uint64_t AConnection, const std::string& 
   Connection->HostId = *Id;
   FHosts[*Id] = AConnection;
   if (const auto Peer = Connection->Peer.lock()) Peer->AllowLargeMessages();
-  SendLocked(AConnection, cmdWelcome, *Id);
-  SendLocked(AConnection, cmdPermanentCount, std::to_string(Count));
-  if (!FConfig.InstallOffer.empty()) SendLocked(AConnection, cmdInstallOffer, FConfig.InstallOffer);
+  SendLocked(AConnection, TWelcomeMessage{*Id});
+  SendLocked(AConnection, TPermanentCountMessage{Count});
+  if (!FConfig.InstallOffer.empty())
+    SendLocked(AConnection, TInstallOfferMessage{FConfig.InstallOffer});
+  // The brand goes out as configured, "code|name".
   if (!FConfig.Brand.empty()) SendLocked(AConnection, cmdBrand, FConfig.Brand);
   Log("computador " + *Id + " registrado");
 }
@@ -153,8 +154,8 @@ bool TRelayRegistry::MayRegister(std::uint64_t AConnection) {
 }
 
 void TRelayRegistry::Connect(std::uint64_t AConnection, const std::string& AText) {
-  const TFields Fields = SplitFields(AText);
-  const std::string Id = RemoveBlanks(Fields.First);
+  const auto Request = TConnectHostMessage::Decode(PayloadView(AText));
+  const std::string Id = RemoveBlanks(Request->HostId);
   std::string Token;
   {
     std::lock_guard Guard(FLock);
@@ -162,14 +163,14 @@ void TRelayRegistry::Connect(std::uint64_t AConnection, const std::string& AText
     if (!Connection) return;
     if (const auto Wait = FAccess.RequestWait(Connection->Requests, Connection->Address);
         Wait.count()) {
-      SendLocked(AConnection, cmdConnectResult, TooMany(Wait));
+      SendLocked(AConnection, TooMany(Wait));
       return;
     }
     const char* Refusal = Connection->Partner ? "Esta conexão já está em uma sessão."
                           : Id.empty()        ? "Informe o ID do computador."
                                               : nullptr;
     if (Refusal) {
-      SendLocked(AConnection, cmdConnectResult, Result(4, Refusal));
+      SendLocked(AConnection, Result(4, Refusal));
       return;
     }
     Token = Connection->Token;
@@ -180,29 +181,30 @@ void TRelayRegistry::Connect(std::uint64_t AConnection, const std::string& AText
   TConnection* Connection = FindLocked(AConnection);
   if (!Connection) return;
   if (const auto Wait = FAccess.PairingWait(Connection->Address, Id, Permanent); Wait.count()) {
-    SendLocked(AConnection, cmdConnectResult, TooMany(Wait));
+    SendLocked(AConnection, TooMany(Wait));
     return;
   }
   const auto Host = FHosts.find(Id);
   TConnection* HostConnection = Host == FHosts.end() ? nullptr : FindLocked(Host->second);
   if (!HostConnection) {
     // Whether an ID exists is nobody's business but of those with permanent access to it.
-    SendLocked(AConnection, cmdConnectResult,
-               Permanent ? Result(2, "O computador está desconectado.")
-                         : Result(1, "ID desconhecido ou computador desconectado."));
+    SendLocked(AConnection, Permanent ? Result(2, "O computador está desconectado.")
+                                      : Result(1, "ID desconhecido ou computador desconectado."));
     return;
   }
   if (HostConnection->Partner) {
-    SendLocked(AConnection, cmdConnectResult, Result(3, "O computador já está em atendimento."));
+    SendLocked(AConnection, Result(3, "O computador já está em atendimento."));
     return;
   }
   Connection->Partner = Host->second;
   Connection->AdmitBy = FClock.Now() + std::chrono::seconds(FConfig.Limits.AdmissionTimeout);
   HostConnection->Partner = AConnection;
-  SendLocked(AConnection, cmdConnectResult,
-             Result(0, "Conectado.", Permanent ? "permanente" : "senha"));
-  SendLocked(Host->second, Permanent ? cmdTrustedAccess : cmdAccessRequest,
-             std::to_string(AConnection) + "|" + Fields.Second + "|" + Fields.Third);
+  SendLocked(AConnection, Result(0, "Conectado.", Permanent ? "permanente" : "senha"));
+  const std::string Peer = std::to_string(AConnection);
+  if (Permanent)
+    SendLocked(Host->second, TTrustedAccessMessage{Peer, Request->Name, Request->Qualifier});
+  else
+    SendLocked(Host->second, TAccessRequestMessage{Peer, Request->Name, Request->Qualifier});
   Log("atendente #" + std::to_string(AConnection) + " em sessão com " + Id +
       (Permanent ? " (permanente)" : " (senha)"));
 }
@@ -219,17 +221,19 @@ std::shared_ptr<TRelayPeer> TRelayRegistry::FromHost(std::uint64_t AConnection,
     if (Id.empty()) return nullptr;
     FStore.RevokePermanent(Id);
     std::lock_guard Guard(FLock);
-    SendLocked(AConnection, cmdPermanentCount, "0");
+    SendLocked(AConnection, TPermanentCountMessage{0});
     Log("acessos permanentes de " + Id + " revogados pelo computador");
     return nullptr;
   }
   std::lock_guard Guard(FLock);
   TConnection* Connection = FindLocked(AConnection);
   if (!Connection || Connection->Role != TRole::rlHost) return nullptr;
-  if (Cmd == cmdEnd) UnpairLocked(*Connection, "Sessão encerrada pelo computador.", true);
-  if (Cmd == cmdProofAccepted ||
-      (Cmd == cmdAccessResult && AMessage.size() > 1 && AMessage[1] == 1))
-    AdmitLocked(*Connection);
+  if (Cmd == cmdHostEnd) UnpairLocked(*Connection, "Sessão encerrada pelo computador.", true);
+  if (Cmd == cmdProofAccepted) AdmitLocked(*Connection);
+  if (Cmd == cmdAccessResult) {
+    const auto Result = TAccessResultMessage::Decode(PayloadView(AMessage).subspan(1));
+    if (Result && Result->Value) AdmitLocked(*Connection);
+  }
   if (IsSessionMessage(Cmd) && (Connection->Admitted || IsAdmissionMessage(Cmd, true)))
     return ForwardLocked(*Connection, std::move(AMessage));
   return nullptr;
@@ -245,7 +249,7 @@ std::shared_ptr<TRelayPeer> TRelayRegistry::FromTechnician(std::uint64_t AConnec
   std::lock_guard Guard(FLock);
   TConnection* Connection = FindLocked(AConnection);
   if (!Connection) return nullptr;
-  if (Cmd == cmdEnd) {
+  if (Cmd == cmdHostEnd) {
     UnpairLocked(*Connection, {}, true);
   } else if (IsSessionMessage(Cmd)) {
     // Before admission anything but the proof is dropped without an answer, which would only
@@ -253,14 +257,16 @@ std::shared_ptr<TRelayPeer> TRelayRegistry::FromTechnician(std::uint64_t AConnec
     if (Connection->Admitted || (Connection->Partner && IsAdmissionMessage(Cmd, false)))
       return ForwardLocked(*Connection, std::move(AMessage));
     if (!Connection->Partner)
-      SendLocked(AConnection, cmdRelayError, "Nenhuma sessão ativa; peça a conexão (50) antes.");
+      SendLocked(AConnection,
+                 TRelayErrorMessage{"Nenhuma sessão ativa; peça a conexão (50) antes."});
   } else if (Cmd == cmdHello) {
-    SendLocked(AConnection, cmdRelayError, "Saudação repetida.");
+    SendLocked(AConnection, TRelayErrorMessage{"Saudação repetida."});
   } else if (Cmd >= cmdHello && Cmd <= cmdBrand) {
-    SendLocked(AConnection, cmdRelayError,
-               "A mensagem " + std::to_string(Cmd) + " não é aceita de um atendente.");
+    SendLocked(AConnection, TRelayErrorMessage{"A mensagem " + std::to_string(Cmd) +
+                                               " não é aceita de um atendente."});
   } else {
-    SendLocked(AConnection, cmdRelayError, "Mensagem desconhecida: " + std::to_string(Cmd) + ".");
+    SendLocked(AConnection,
+               TRelayErrorMessage{"Mensagem desconhecida: " + std::to_string(Cmd) + "."});
   }
   return nullptr;
 }
@@ -269,9 +275,9 @@ std::shared_ptr<TRelayPeer> TRelayRegistry::NotIdentified(std::uint64_t AConnect
                                                           std::uint8_t ACmd) {
   std::lock_guard Guard(FLock);
   if (ACmd == cmdConnectHost)
-    SendLocked(AConnection, cmdConnectResult, Result(4, "Envie a saudação antes do pedido."));
+    SendLocked(AConnection, Result(4, "Envie a saudação antes do pedido."));
   else
-    SendLocked(AConnection, cmdRelayError, "Envie a saudação (mensagem 1) primeiro.");
+    SendLocked(AConnection, TRelayErrorMessage{"Envie a saudação (mensagem 1) primeiro."});
   return nullptr;
 }
 
@@ -316,7 +322,7 @@ std::vector<THostStatus> TRelayRegistry::Status() {
 
 void TRelayRegistry::Noop() {
   std::lock_guard Guard(FLock);
-  for (const auto& [Id, Connection] : FHosts) SendLocked(Connection, cmdRelayNoop, {});
+  for (const auto& [Id, Connection] : FHosts) SendLocked(Connection, TRelayNoopMessage{});
 }
 
 void TRelayRegistry::Tick() {
@@ -334,7 +340,7 @@ void TRelayRegistry::Tick() {
   for (const auto Id : Silent) CloseLocked(Id);
   for (const auto Id : Lapsed) {
     UnpairLocked(FConnections.at(Id), {}, true);
-    SendLocked(Id, cmdSessionEnded, "O acesso não foi confirmado a tempo. Tente de novo.");
+    SendLocked(Id, TSessionEndedMessage{"O acesso não foi confirmado a tempo. Tente de novo."});
     Log("atendente #" + std::to_string(Id) + " não foi admitido a tempo");
   }
   FAccess.Forget();
@@ -382,8 +388,9 @@ void TRelayRegistry::UnpairLocked(TConnection& AConnection, std::string_view ATe
     FAccess.PairingFailed(Technician ? AConnection.Address : Partner->Address,
                           Technician ? Partner->HostId : AConnection.HostId);
   }
-  SendLocked(PartnerId, cmdSessionEnded,
-             Partner->Role == TRole::rlTechnician ? ATechnicianText : std::string_view());
+  SendLocked(PartnerId, TSessionEndedMessage{Partner->Role == TRole::rlTechnician
+                                                 ? std::string(ATechnicianText)
+                                                 : std::string()});
 }
 
 void TRelayRegistry::AdmitLocked(TConnection& AHost) {

@@ -12,6 +12,7 @@
 #include "relay/uRelayClock.h"
 #include "relay/uRelayLimits.h"
 #include "relay/uRelayPeer.h"
+#include "relay/uRelayWire.h"
 
 namespace halvora::relay {
 
@@ -49,6 +50,10 @@ class TRelayRegistry {
 
   // Admin: sends a message to an online host; false when the host is offline.
   bool SendToHost(const std::string& AId, std::uint8_t ACmd, const std::string& APayload);
+  template <class TMessage>
+  bool SendToHost(const std::string& AId, const TMessage& AMessage) {
+    return SendToHost(AId, TMessage::Cmd, PayloadOf(AMessage));
+  }
   std::vector<THostStatus> Status();
   // Message 9 to every registered host.
   void Noop();
@@ -83,6 +88,10 @@ class TRelayRegistry {
 
   // These expect FLock held.
   void SendLocked(std::uint64_t AConnection, std::uint8_t ACmd, std::string_view APayload);
+  template <class TMessage>
+  void SendLocked(std::uint64_t AConnection, const TMessage& AMessage) {
+    SendLocked(AConnection, TMessage::Cmd, PayloadOf(AMessage));
+  }
   void CloseLocked(std::uint64_t AConnection);
   // Ends the pairing of AConnection, if any; when AFailed and the host had not admitted the
   // technician, the technician's address and the host's ID are backed off.

@@ -10,25 +10,6 @@ std::string MakeMessage(std::uint8_t ACmd, std::string_view APayload) {
   return Result;
 }
 
-TFields SplitFields(std::string_view AText) {
-  TFields Result;
-  const auto First = AText.find('|');
-  if (First == std::string_view::npos) {
-    Result.First = AText;
-    return Result;
-  }
-  Result.First = AText.substr(0, First);
-  const auto Rest = AText.substr(First + 1);
-  const auto Second = Rest.find('|');
-  if (Second == std::string_view::npos) {
-    Result.Second = Rest;
-    return Result;
-  }
-  Result.Second = Rest.substr(0, Second);
-  Result.Third = Rest.substr(Second + 1);
-  return Result;
-}
-
 std::string RemoveBlanks(std::string_view AText) {
   std::string Result;
   for (const char C : AText)

@@ -4,8 +4,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "protocol/uProtocol.h"
-
 namespace halvora::viewer {
 
 namespace fs = std::filesystem;
@@ -13,7 +11,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t cMaxNameUnits = 240;
-constexpr std::size_t cBeginBytes = 16, cEntryHeaderBytes = 13, cEndBytes = 5;
 
 // UTF-16 units of a UTF-8 text; -1 when it is not well-formed UTF-8.
 long Utf16Units(std::string_view AText) {
@@ -113,41 +110,33 @@ void TClipReceiver::Reset() {
 
 TClipNote TClipReceiver::Begin(const TBytes& APayload) {
   Reset();
-  if (APayload.size() != cBeginBytes) return {true, "cabeçalho de transferência inválido"};
-  const std::uint32_t Count = GetU32(&APayload[4]);
-  const std::uint64_t Total = GetU64(&APayload[8]);
-  if (Count > cClipMaxEntries || Total > cClipMaxBytes)
-    return {true, "transferência recusada: passa dos limites"};
+  std::string Fault;
+  const auto Message = TClipFilesBeginMessage::Decode(APayload, &Fault);
+  if (!Message) return {true, Fault};
   int Sequence = 1;
   while (fs::exists(FBase / ("transfer-" + std::to_string(Sequence)))) ++Sequence;
   FDir = FBase / ("transfer-" + std::to_string(Sequence));
   fs::create_directories(FDir);
   FActive = true;
-  FId = GetU32(&APayload[0]);
-  FCount = Count;
+  FId = Message->Id;
+  FCount = Message->Count;
   FEntries = 0;
-  FTotal = Total;
+  FTotal = Message->Total;
   FReceived = 0;
   return {};
 }
 
-std::string TClipReceiver::Mismatch(const TBytes& APayload, std::size_t AMinBytes) const {
-  if (!FActive) return "ignorada: nenhuma transferência aberta";
-  if (APayload.size() < AMinBytes) return "ignorada: mensagem curta demais";
-  if (GetU32(APayload.data()) != FId) return "ignorada: outra transferência";
-  return {};
-}
-
 TClipNote TClipReceiver::Entry(const TBytes& APayload) {
-  if (auto Why = Mismatch(APayload, cEntryHeaderBytes + 1); !Why.empty()) return {true, Why};
+  const auto Message = TClipFileEntryMessage::Decode(APayload);
+  if (auto Why = Mismatch(Message); !Why.empty()) return {true, Why};
   if (FFile.is_open()) FFile.close();
   if (FEntries == FCount)
     throw EClipFailure("mais entradas que as " + std::to_string(FCount) + " anunciadas");
-  const std::string Name = SafeRelativeName(BytesText(APayload, cEntryHeaderBytes));
+  const std::string Name = SafeRelativeName(Message->RelName);
   if (Name.empty()) throw EClipFailure("nome de arquivo inválido");
   ++FEntries;
   const fs::path Full = FDir / fs::path(Name);
-  if (APayload[12] != 0) {
+  if (Message->IsDir) {
     fs::create_directories(Full);
   } else {
     fs::create_directories(Full.parent_path());
@@ -160,21 +149,22 @@ TClipNote TClipReceiver::Entry(const TBytes& APayload) {
 }
 
 TClipNote TClipReceiver::Data(const TBytes& APayload) {
-  if (auto Why = Mismatch(APayload, 5); !Why.empty()) return {true, Why};
+  const auto Message = TClipFileDataMessage::Decode(APayload);
+  if (auto Why = Mismatch(Message); !Why.empty()) return {true, Why};
   if (!FFile.is_open()) return {true, "ignorada: dados sem arquivo aberto"};
-  FReceived += APayload.size() - 4;
+  FReceived += Message->Data.size();
   if (FReceived > FTotal) throw EClipFailure("dados além do tamanho anunciado");
-  FFile.write(reinterpret_cast<const char*>(APayload.data() + 4),
-              static_cast<std::streamsize>(APayload.size() - 4));
+  FFile.write(reinterpret_cast<const char*>(Message->Data.data()),
+              static_cast<std::streamsize>(Message->Data.size()));
   if (!FFile) throw EClipFailure("falha ao gravar");
   return {};
 }
 
 TClipNote TClipReceiver::End(const TBytes& APayload) {
-  if (auto Why = Mismatch(APayload, cEndBytes); !Why.empty()) return {true, Why};
-  if (APayload.size() != cEndBytes) return {true, "ignorada: fim de transferência inválido"};
+  const auto Message = TClipFilesEndMessage::Decode(APayload);
+  if (auto Why = Mismatch(Message); !Why.empty()) return {true, Why};
   if (FFile.is_open()) FFile.close();
-  if (APayload[4] == 0 || FTop.empty()) {
+  if (!Message->Ok || FTop.empty()) {
     Reset();
     return {false, "transferência cancelada pelo remetente"};
   }
@@ -218,25 +208,21 @@ bool Collect(const fs::path& APath, const std::string& ARelName, TClipList& ALis
 }
 
 bool SendEntry(std::uint32_t AId, const TClipEntry& AEntry, const TSendFunc& ASend) {
-  TBytes Header;
-  PutU32(Header, AId);
-  PutU64(Header, AEntry.Size);
-  Header.push_back(AEntry.IsDir ? 1 : 0);
-  Header.insert(Header.end(), AEntry.RelName.begin(), AEntry.RelName.end());
+  const TBytes Header = TClipFileEntryMessage{AId, static_cast<std::int64_t>(AEntry.Size),
+                                              AEntry.IsDir, AEntry.RelName}
+                            .Encode();
   if (AEntry.IsDir) return ASend(cmdClipFileEntry, Header);
   std::ifstream File(AEntry.FullPath, std::ios::binary);
   if (!File) return true;
   if (!ASend(cmdClipFileEntry, Header)) return false;
   std::uint64_t Remaining = AEntry.Size;
-  std::vector<char> Buffer(cClipChunkBytes);
+  std::vector<std::uint8_t> Buffer(cClipChunkBytes);
   while (Remaining > 0) {
-    File.read(Buffer.data(),
+    File.read(reinterpret_cast<char*>(Buffer.data()),
               static_cast<std::streamsize>(std::min<std::uint64_t>(Remaining, cClipChunkBytes)));
     const auto Count = static_cast<std::size_t>(File.gcount());
     if (Count == 0) break;  // the file became shorter
-    TBytes Chunk;
-    PutU32(Chunk, AId);
-    Chunk.insert(Chunk.end(), Buffer.begin(), Buffer.begin() + static_cast<std::ptrdiff_t>(Count));
+    const TBytes Chunk = TClipFileDataMessage{AId, {Buffer.data(), Count}}.Encode();
     if (!ASend(cmdClipFileData, Chunk)) return false;
     Remaining -= Count;
   }
@@ -262,17 +248,12 @@ bool CollectClipEntries(const std::vector<std::string>& APaths, TClipList& AList
 }
 
 bool SendClipTransfer(std::uint32_t AId, const TClipList& AList, const TSendFunc& ASend) {
-  TBytes Begin;
-  PutU32(Begin, AId);
-  PutU32(Begin, static_cast<std::uint32_t>(AList.Entries.size()));
-  PutU64(Begin, AList.Total);
-  if (!ASend(cmdClipFilesBegin, Begin)) return false;
+  const TClipFilesBeginMessage Begin{AId, static_cast<std::uint32_t>(AList.Entries.size()),
+                                     AList.Total};
+  if (!ASend(cmdClipFilesBegin, Begin.Encode())) return false;
   for (const auto& Entry : AList.Entries)
     if (!SendEntry(AId, Entry, ASend)) return false;
-  TBytes End;
-  PutU32(End, AId);
-  End.push_back(1);
-  return ASend(cmdClipFilesEnd, End);
+  return ASend(cmdClipFilesEnd, TClipFilesEndMessage{AId, true}.Encode());
 }
 
 }  // namespace halvora::viewer

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,9 +14,9 @@
 namespace halvora::viewer {
 
 // Limits of one file transfer, the same on both sides.
-inline constexpr std::uint32_t cClipMaxEntries = 5000;
-inline constexpr std::uint64_t cClipMaxBytes = 200ull * 1024 * 1024;
-inline constexpr std::size_t cClipChunkBytes = 65536;
+inline constexpr std::uint32_t cClipMaxEntries = ClipTransferMaxEntries;
+inline constexpr std::uint64_t cClipMaxBytes = ClipTransferMaxBytes;
+inline constexpr std::size_t cClipChunkBytes = ClipDataChunkBytes;
 
 // A received entry name made safe for the receive folder: the parts of a relative name
 // (separated by "\" or "/") joined with "/"; empty when the name is rejected (empty, longer
@@ -48,8 +49,14 @@ class TClipReceiver {
   TClipNote Entry(const TBytes& APayload);
   TClipNote Data(const TBytes& APayload);
   TClipNote End(const TBytes& APayload);
-  // Empty when the message belongs to the open transfer, else why it is ignored.
-  std::string Mismatch(const TBytes& APayload, std::size_t AMinBytes) const;
+  // Empty when AMessage belongs to the open transfer, else why it is ignored.
+  template <class TMessage>
+  std::string Mismatch(const std::optional<TMessage>& AMessage) const {
+    if (!FActive) return "ignorada: nenhuma transferência aberta";
+    if (!AMessage) return "ignorada: mensagem inválida";
+    if (AMessage->Id != FId) return "ignorada: outra transferência";
+    return {};
+  }
 
   std::filesystem::path FBase;
   bool FActive = false;

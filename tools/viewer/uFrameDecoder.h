@@ -28,16 +28,8 @@ class TFrameDecoder {
   TFrameResult Apply(TCanvasSet& ACanvases, const TBytes& APayload);
 
  private:
-  struct TTile {
-    int X, Y, Width, Height;
-    const std::uint8_t* Jpeg;
-    std::size_t Length;
-  };
-
-  std::string CheckStructure(const TBytes& APayload, const TFrameResult& AHeader,
-                             std::vector<TTile>& ATiles) const;
-  std::string DecodeTile(const TTile& ATile);  // into FRgb; empty on success
-  std::string TryDecode(const TTile& ATile);
+  std::string DecodeTile(const TFrameTile& ATile);  // into FRgb; empty on success
+  std::string TryDecode(const TFrameTile& ATile);
 
   void* FHandle;
   std::vector<std::uint8_t> FRgb;

@@ -5,7 +5,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "protocol/uProtocol.h"
 #include "uProof.h"
 
 namespace halvora::viewer {
@@ -22,18 +21,6 @@ class EViewerExit : public std::runtime_error {
   EViewerExit(int ACode, const std::string& AText) : std::runtime_error(AText), Code(ACode) {}
   int Code;
 };
-
-// Field AIndex (0-based) of a "|"-separated text; the last of three fields keeps the rest.
-std::string Field(const std::string& AText, int AIndex) {
-  std::size_t Start = 0;
-  for (int I = 0; I < AIndex; ++I) {
-    const std::size_t Bar = AText.find('|', Start);
-    if (Bar == std::string::npos) return {};
-    Start = Bar + 1;
-  }
-  const std::size_t End = AIndex == 2 ? std::string::npos : AText.find('|', Start);
-  return AText.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
-}
 
 std::string LineName(const TScriptCommand& ACommand) {
   return "linha " + std::to_string(ACommand.Line) + " (" + ACommand.Source + ")";
@@ -118,28 +105,32 @@ void TViewer::Connect() {
 }
 
 void TViewer::Login() {
-  SendOrEnd(cmdHello, TextBytes("2|A|" + FOptions.Token));
+  SendOrEnd(cmdHello, THelloMessage::Technician(FOptions.Token).Encode());
   if (AwaitOneOf({cmdWelcome, cmdRefused, cmdRelayError}, "resposta ao hello") != cmdWelcome) {
-    const std::string Text = BytesText(FLastPayload);
     throw EViewerExit(ecRelayRefused, "O relay recusou o hello: " +
-                                          (FLastCmd == cmdRefused ? Field(Text, 1) : Text));
+                                          (FLastCmd == cmdRefused
+                                               ? TRefusedMessage::Decode(FLastPayload)->Text
+                                               : TRelayErrorMessage::Decode(FLastPayload)->Text));
   }
   FWelcomed = true;
   SendOrEnd(cmdConnectHost,
-            TextBytes(FOptions.Id + "|" + FOptions.Name + "|" + FOptions.Qualifier));
+            TConnectHostMessage{FOptions.Id, FOptions.Name, FOptions.Qualifier}.Encode());
   if (AwaitOneOf({cmdConnectResult, cmdRelayError}, "resultado da conexão") == cmdRelayError)
-    throw EViewerExit(ecRelayRefused, "O relay recusou o pedido: " + BytesText(FLastPayload));
-  const std::string Result = BytesText(FLastPayload);
-  if (Field(Result, 0) != "0")
-    throw EViewerExit(ecRelayRefused, "O relay recusou o pedido (código " + Field(Result, 0) +
-                                          "): " + Field(Result, 1));
-  FOut << "Host " << FOptions.Id << " encontrado (" << Field(Result, 2) << ")\n";
+    throw EViewerExit(ecRelayRefused, "O relay recusou o pedido: " +
+                                          TRelayErrorMessage::Decode(FLastPayload)->Text);
+  const auto Result = TConnectResultMessage::Decode(FLastPayload);
+  if (!Result) throw EViewerExit(ecRelayRefused, "O relay respondeu ao pedido de forma inválida.");
+  if (Result->Code != 0)
+    throw EViewerExit(ecRelayRefused, "O relay recusou o pedido (código " +
+                                          std::to_string(Result->Code) + "): " + Result->Text);
+  FOut << "Host " << FOptions.Id << " encontrado (" << Result->Mode << ")\n";
 }
 
 void TViewer::Admit() {
   // A challenge is answered as it arrives (Handle); trusted access skips it.
   AwaitOneOf({cmdAccessResult}, "admissão pelo host");
-  if (FLastPayload != TBytes{1}) throw EViewerExit(ecPasswordRefused, "O host recusou a senha.");
+  const auto Result = TAccessResultMessage::Decode(FLastPayload);
+  if (!Result || !Result->Value) throw EViewerExit(ecPasswordRefused, "O host recusou a senha.");
   FAdmitted = true;
   FOut << "Acesso concedido pelo host.\n";
 }
@@ -226,13 +217,14 @@ void TViewer::Execute(const TScriptCommand& ACommand) {
       }
       break;
     case TScriptOp::soMonitor:
-      SendOrEnd(cmdSelectMonitor, {static_cast<std::uint8_t>(ACommand.Count)});
+      SendOrEnd(cmdSelectMonitor,
+                TSelectMonitorMessage{static_cast<std::uint8_t>(ACommand.Count)}.Encode());
       break;
     case TScriptOp::soBlock:
-      SendOrEnd(cmdBlockInput, {static_cast<std::uint8_t>(ACommand.Count)});
+      SendOrEnd(cmdBlockInput, TBlockInputMessage{ACommand.Count == 1}.Encode());
       break;
     case TScriptOp::soClipText:
-      SendOrEnd(cmdClipText, TextBytes(ACommand.Text));
+      SendOrEnd(cmdClipText, TClipTextMessage{ACommand.Text}.Encode());
       break;
     case TScriptOp::soClipFiles: {
       TClipList List;
@@ -248,7 +240,7 @@ void TViewer::Execute(const TScriptCommand& ACommand) {
       break;
     }
     case TScriptOp::soSas:
-      SendOrEnd(cmdSecureAttention, {});
+      SendOrEnd(cmdSecureAttention, TSecureAttentionMessage{}.Encode());
       break;
     case TScriptOp::soSnapshot: {
       std::string Error;
@@ -256,7 +248,7 @@ void TViewer::Execute(const TScriptCommand& ACommand) {
       break;
     }
     case TScriptOp::soEnd:
-      SendOrEnd(cmdHostEnd, {});
+      SendOrEnd(cmdHostEnd, THostEndMessage{}.Encode());
       break;
     case TScriptOp::soQuit:
       break;
@@ -335,11 +327,15 @@ std::string TViewer::HandleNote(std::uint8_t ACmd, const TBytes& APayload) {
   // Sends here ignore failures: a closed link shows at the next receive.
   switch (ACmd) {
     case cmdChallenge:
-      FConn.Send(cmdProof, TextBytes(ProofHash(BytesText(APayload), FOptions.Password)));
-      return {};
+      if (const auto Challenge = TChallengeMessage::Decode(APayload)) {
+        FConn.Send(cmdProof,
+                   TProofMessage{ProofHash(Challenge->Nonce, FOptions.Password)}.Encode());
+        return {};
+      }
+      return "ERRO: desafio inválido";
     case cmdFrame: {
       const TFrameResult Result = FDecoder.Apply(FCanvases, APayload);
-      FConn.Send(cmdFrameAck, {});
+      FConn.Send(cmdFrameAck, TFrameAckMessage{}.Encode());
       if (Result.Ok) {
         ++FFramesApplied;
         return {};
@@ -348,15 +344,17 @@ std::string TViewer::HandleNote(std::uint8_t ACmd, const TBytes& APayload) {
       FErr << "Frame com erro: " << Result.Error << '\n';
       return "ERRO: " + Result.Error;
     }
-    case cmdMonitorInfo:
-      if (APayload.size() != 2) return "ERRO: tamanho inválido";
-      FCanvases.SetMonitors(APayload[0], APayload[1]);
+    case cmdMonitorInfo: {
+      const auto Info = TMonitorInfoMessage::Decode(APayload);
+      if (!Info) return "ERRO: informação de monitores inválida";
+      FCanvases.SetMonitors(Info->Count, Info->Selected);
       return {};
+    }
     case cmdClipText: {
       FClip->Reset();
+      const std::string Text = TClipTextMessage::Decode(APayload)->Text;
       std::ofstream File(FDir / "clipboard.txt", std::ios::binary | std::ios::trunc);
-      File.write(reinterpret_cast<const char*>(APayload.data()),
-                 static_cast<std::streamsize>(APayload.size()));
+      File.write(Text.data(), static_cast<std::streamsize>(Text.size()));
       return File ? std::string() : "ERRO: clipboard.txt não gravado";
     }
     case cmdClipFilesBegin:
@@ -369,10 +367,10 @@ std::string TViewer::HandleNote(std::uint8_t ACmd, const TBytes& APayload) {
     }
     case cmdSessionEnded:
       FEnded = true;
-      FEndText = BytesText(APayload);
+      FEndText = TSessionEndedMessage::Decode(APayload)->Text;
       return {};
     case cmdRelayError:
-      FErr << "O relay informou: " << BytesText(APayload) << '\n';
+      FErr << "O relay informou: " << TRelayErrorMessage::Decode(APayload)->Text << '\n';
       return {};
     default:
       return {};
@@ -386,19 +384,17 @@ void TViewer::SendOrEnd(std::uint8_t ACmd, const TBytes& APayload) {
 }
 
 void TViewer::SendMouse(int AMonitor, int AX, int AY, int AAction, int AWheel) {
-  TBytes Packet{static_cast<std::uint8_t>(AMonitor)};
-  PutU16(Packet, static_cast<std::uint16_t>(AX));
-  PutU16(Packet, static_cast<std::uint16_t>(AY));
-  Packet.push_back(static_cast<std::uint8_t>(AAction));
-  PutU16(Packet, static_cast<std::uint16_t>(static_cast<std::int16_t>(AWheel)));
-  SendOrEnd(cmdMouse, Packet);
+  TMouseMessage Mouse;
+  Mouse.Packet = {static_cast<std::uint8_t>(AMonitor), static_cast<std::uint16_t>(AX),
+                  static_cast<std::uint16_t>(AY), static_cast<std::uint8_t>(AAction),
+                  static_cast<std::int16_t>(AWheel)};
+  SendOrEnd(cmdMouse, Mouse.Encode());
 }
 
 void TViewer::SendKey(std::uint16_t AKey, bool ADown) {
-  TBytes Packet;
-  PutU16(Packet, AKey);
-  Packet.push_back(ADown ? 1 : 0);
-  SendOrEnd(cmdKey, Packet);
+  TKeyMessage Key;
+  Key.Packet = {AKey, static_cast<std::uint8_t>(ADown ? 1 : 0)};
+  SendOrEnd(cmdKey, Key.Encode());
 }
 
 std::uint16_t TViewer::Scale(const TScriptCommand& ACommand, bool AVertical) const {

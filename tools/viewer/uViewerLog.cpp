@@ -69,8 +69,6 @@ std::string N(std::uint64_t AValue) {
 }  // namespace
 
 std::string Summarize(std::uint8_t ACmd, const TBytes& APayload) {
-  const std::size_t Size = APayload.size();
-  const std::uint8_t* P = APayload.data();
   switch (ACmd) {
     case cmdWelcome:
     case cmdSessionEnded:
@@ -80,28 +78,46 @@ std::string Summarize(std::uint8_t ACmd, const TBytes& APayload) {
     case cmdChallenge:
     case cmdClipText:
       return Quoted(APayload);
-    case cmdAccessResult:
-    case cmdBlockState:
-      return Size == 1 ? "flag=" + N(P[0]) : "flag inválida";
-    case cmdMonitorInfo:
-      return Size == 2 ? "monitores=" + N(P[0]) + " selecionado=" + N(P[1]) : "inválida";
-    case cmdFrame:
-      if (Size < 7) return "frame truncado";
-      return "monitor=" + N(P[0]) + " " + N(GetU16(P + 1)) + "x" + N(GetU16(P + 3)) +
-             " tiles=" + N(GetU16(P + 5));
-    case cmdClipFilesBegin:
-      if (Size != 16) return "inválida";
-      return "id=" + N(GetU32(P)) + " itens=" + N(GetU32(P + 4)) + " total=" + N(GetU64(P + 8));
-    case cmdClipFileEntry:
-      if (Size < 14) return "inválida";
-      return "id=" + N(GetU32(P)) + " tamanho=" + N(GetU64(P + 4)) + " pasta=" + N(P[12]) +
-             " nome=" + Quoted(TBytes(APayload.begin() + 13, APayload.end()));
-    case cmdClipFileData:
-      if (Size < 5) return "inválida";
-      return "id=" + N(GetU32(P)) + " dados=" + N(Size - 4);
-    case cmdClipFilesEnd:
-      if (Size != 5) return "inválida";
-      return "id=" + N(GetU32(P)) + " ok=" + N(P[4]);
+    case cmdAccessResult: {
+      const auto Flag = TAccessResultMessage::Decode(APayload);
+      return Flag ? "flag=" + N(Flag->Value) : "flag inválida";
+    }
+    case cmdBlockState: {
+      const auto Flag = TBlockStateMessage::Decode(APayload);
+      return Flag ? "flag=" + N(Flag->Value) : "flag inválida";
+    }
+    case cmdMonitorInfo: {
+      const auto Info = TMonitorInfoMessage::Decode(APayload);
+      return Info ? "monitores=" + N(Info->Count) + " selecionado=" + N(Info->Selected)
+                  : "inválida";
+    }
+    case cmdFrame: {
+      const auto Header = TFrameHeader::Decode(APayload);
+      if (!Header) return "frame truncado";
+      return "monitor=" + N(Header->Monitor) + " " + N(Header->Width) + "x" + N(Header->Height) +
+             " tiles=" + N(Header->TileCount);
+    }
+    case cmdClipFilesBegin: {
+      const auto Begin = TClipFilesBeginMessage::Decode(APayload);
+      if (!Begin) return "inválida";
+      return "id=" + N(Begin->Id) + " itens=" + N(Begin->Count) + " total=" + N(Begin->Total);
+    }
+    case cmdClipFileEntry: {
+      const auto Entry = TClipFileEntryMessage::Decode(APayload);
+      if (!Entry) return "inválida";
+      return "id=" + N(Entry->Id) + " tamanho=" + N(static_cast<std::uint64_t>(Entry->Size)) +
+             " pasta=" + N(Entry->IsDir) + " nome=" + Quoted(TextToBytes(Entry->RelName));
+    }
+    case cmdClipFileData: {
+      const auto Data = TClipFileDataMessage::Decode(APayload);
+      if (!Data) return "inválida";
+      return "id=" + N(Data->Id) + " dados=" + N(Data->Data.size());
+    }
+    case cmdClipFilesEnd: {
+      const auto End = TClipFilesEndMessage::Decode(APayload);
+      if (!End) return "inválida";
+      return "id=" + N(End->Id) + " ok=" + N(End->Ok);
+    }
     default:
       return Hex(APayload);
   }

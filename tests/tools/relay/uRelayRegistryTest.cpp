@@ -145,6 +145,20 @@ TEST_F(RelayRegistryTest, SilentConnectionsAndUnadmittedPairingsEndInTime) {
   EXPECT_EQ(Next->Take(), TStrings());
 }
 
+// Message 102 admits only as the flag byte 1 itself; anything longer or else is no admission.
+TEST_F(RelayRegistryTest, AdmitsOnlyOnTheFlagByteOne) {
+  std::string Id;
+  const auto Host = this->Host("10.0.0.9", Id);
+  const auto Technician = this->Technician("10.0.0.1");
+  ASSERT_EQ(Ask(*Technician, Id), "51:0|Conectado.|senha");
+  for (const std::string& Payload : {std::string("\x01\x01"), std::string("\x02"), std::string()}) {
+    Say(*Host, cmdAccessResult, Payload);
+    EXPECT_FALSE(Technician->Large);
+  }
+  Say(*Host, cmdAccessResult, "\x01");
+  EXPECT_TRUE(Technician->Large);
+}
+
 TEST_F(RelayRegistryTest, FailedPairingsHoldBackTheAddressThenTheHost) {
   std::string Id;
   const auto Host = this->Host("10.0.0.9", Id);
@@ -153,13 +167,13 @@ TEST_F(RelayRegistryTest, FailedPairingsHoldBackTheAddressThenTheHost) {
   const auto Wrong = [&] {  // a wrong proof, as the host answers it
     ASSERT_EQ(Ask(*Attacker, Id), "51:0|Conectado.|senha");
     Say(*Host, cmdAccessResult, std::string(1, '\0'));
-    Say(*Host, cmdEnd);
+    Say(*Host, cmdHostEnd);
   };
 
   SCOPED_TRACE("a first failure is free; the second holds the address back 10 s");
   Wrong();
   EXPECT_EQ(Ask(*Attacker, Id), "51:0|Conectado.|senha");
-  Say(*Attacker, cmdEnd);  // leaving before admission is a failure too
+  Say(*Attacker, cmdHostEnd);  // leaving before admission is a failure too
   EXPECT_EQ(Ask(*Attacker, Id), "51:5|Muitas tentativas. Aguarde 10 s e tente de novo.|");
 
   SCOPED_TRACE("a third failure with the host, from elsewhere, holds the host back 5 s");
@@ -174,9 +188,9 @@ TEST_F(RelayRegistryTest, FailedPairingsHoldBackTheAddressThenTheHost) {
   const auto Trusted = Technician("10.0.0.4", "tok");
   EXPECT_EQ(Ask(*Trusted, Id), "51:0|Conectado.|permanente");
   Say(*Host, cmdAccessResult, "\x01");
-  Say(*Trusted, cmdEnd);
+  Say(*Trusted, cmdHostEnd);
   EXPECT_EQ(Ask(*Third, Id), "51:0|Conectado.|senha");
-  Say(*Host, cmdEnd);
+  Say(*Host, cmdHostEnd);
 
   SCOPED_TRACE("the attacker's own wait doubles with its next failure");
   Advance(10s);

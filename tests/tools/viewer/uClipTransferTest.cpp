@@ -58,34 +58,19 @@ TEST(ClipNames, KeepRelativeNamesAndRejectEverythingElse) {
 }
 
 TBytes Begin(std::uint32_t AId, std::uint32_t ACount, std::uint64_t ATotal) {
-  TBytes Payload;
-  PutU32(Payload, AId);
-  PutU32(Payload, ACount);
-  PutU64(Payload, ATotal);
-  return Payload;
+  return TClipFilesBeginMessage{AId, ACount, ATotal}.Encode();
 }
 
 TBytes Entry(std::uint32_t AId, const std::string& AName, bool AIsDir, std::uint64_t ASize = 0) {
-  TBytes Payload;
-  PutU32(Payload, AId);
-  PutU64(Payload, ASize);
-  Payload.push_back(AIsDir ? 1 : 0);
-  Payload.insert(Payload.end(), AName.begin(), AName.end());
-  return Payload;
+  return TClipFileEntryMessage{AId, static_cast<std::int64_t>(ASize), AIsDir, AName}.Encode();
 }
 
 TBytes Data(std::uint32_t AId, const std::string& AData) {
-  TBytes Payload;
-  PutU32(Payload, AId);
-  Payload.insert(Payload.end(), AData.begin(), AData.end());
-  return Payload;
+  return TClipFileDataMessage{AId, PayloadView(AData)}.Encode();
 }
 
 TBytes End(std::uint32_t AId, bool AOk) {
-  TBytes Payload;
-  PutU32(Payload, AId);
-  Payload.push_back(AOk ? 1 : 0);
-  return Payload;
+  return TClipFilesEndMessage{AId, AOk}.Encode();
 }
 
 class ClipReceiverTest : public testing::Test {

@@ -34,7 +34,7 @@ TBytes Msg(std::uint8_t ACmd, const TBytes& APayload = {}) {
 }
 
 TBytes Msg(std::uint8_t ACmd, std::string_view AText) {
-  return Msg(ACmd, TextBytes(AText));
+  return Msg(ACmd, TextToBytes(AText));
 }
 
 struct TRun {

@@ -26,19 +26,15 @@ TBytes EncodeJpeg(int AWidth, int AHeight, TRgb AColour) {
 }
 
 TBytes MakeFrame(int AMonitor, int AWidth, int AHeight, const std::vector<TTestTile>& ATiles) {
-  TBytes Frame{static_cast<std::uint8_t>(AMonitor)};
-  PutU16(Frame, static_cast<std::uint16_t>(AWidth));
-  PutU16(Frame, static_cast<std::uint16_t>(AHeight));
-  PutU16(Frame, static_cast<std::uint16_t>(ATiles.size()));
-  for (const auto& Tile : ATiles) {
-    PutU16(Frame, static_cast<std::uint16_t>(Tile.X));
-    PutU16(Frame, static_cast<std::uint16_t>(Tile.Y));
-    PutU16(Frame, static_cast<std::uint16_t>(Tile.Width));
-    PutU16(Frame, static_cast<std::uint16_t>(Tile.Height));
-    PutU32(Frame, static_cast<std::uint32_t>(Tile.Jpeg.size()));
-    Frame.insert(Frame.end(), Tile.Jpeg.begin(), Tile.Jpeg.end());
-  }
-  return Frame;
+  TFrameMessage Frame{static_cast<std::uint8_t>(AMonitor),
+                      static_cast<std::uint16_t>(AWidth),
+                      static_cast<std::uint16_t>(AHeight),
+                      {}};
+  for (const auto& Tile : ATiles)
+    Frame.Tiles.push_back({static_cast<std::uint16_t>(Tile.X), static_cast<std::uint16_t>(Tile.Y),
+                           static_cast<std::uint16_t>(Tile.Width),
+                           static_cast<std::uint16_t>(Tile.Height), Tile.Jpeg});
+  return Frame.Encode();
 }
 
 TTestTile SolidTile(int AX, int AY, int AWidth, int AHeight, TRgb AColour) {
