@@ -96,12 +96,14 @@ void TfrmMain::ConnectRelay() {
   DestroyRelay();
   FOnline = false;
   FConn = TRelayClient::CreateCliente(FServerUrl, FMyId, FKey, FEnv.Relay);
-  FConn->SetOnDirectPacket(
-      [this](std::uint8_t ACmd, const TIdBytes& APayload) { return DirectPacket(ACmd, APayload); });
+  // The relay client's thread reaches the session path only, never the controller.
+  FConn->SetOnDirectPacket([this](std::uint8_t ACmd, const TIdBytes& APayload) {
+    return FPath.DirectPacket(ACmd, APayload);
+  });
   FConn->SetOnPacket(
       [this](std::uint8_t ACmd, const TIdBytes& APayload) { PacketReceived(ACmd, APayload); });
   FConn->SetOnOnline([this](bool AOnline) { RelayOnline(AOnline); });
-  FConn->SetOnLinkLost([this] { LinkLost(); });
+  FConn->SetOnLinkLost([this] { FPath.LinkLost(); });
 }
 
 void TfrmMain::DestroyRelay() {
@@ -193,12 +195,6 @@ void TfrmMain::PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload) {
       break;
   }
 }
-
-bool TfrmMain::DirectPacket(std::uint8_t ACmd, const TIdBytes& APayload) {
-  return FPath.DirectPacket(ACmd, APayload);
-}
-
-void TfrmMain::LinkLost() { FPath.LinkLost(); }
 
 void TfrmMain::tmrTickTimer() {
   HALVORA_CHECK_THREAD(FMainThread);

@@ -30,8 +30,8 @@ struct TMainEnvironment {
 
 // The main window's controller: settings and identity, the relay client, the session role,
 // the dispatch of every message, admission of a technician and the window model.
-// Everything runs on the main thread except DirectPacket and LinkLost, which the relay client
-// calls on its own thread and which reach only the session path.
+// Main thread only (checked in debug and sanitizer builds): the relay client's thread reaches
+// the session path, never the controller.
 class TfrmMain {
  public:
   // Creation: loads the settings, makes a password and connects.
@@ -54,8 +54,6 @@ class TfrmMain {
 
   // Hooks of the relay client.
   void PacketReceived(std::uint8_t ACmd, const TIdBytes& APayload);
-  bool DirectPacket(std::uint8_t ACmd, const TIdBytes& APayload);
-  void LinkLost();
   void RelayOnline(bool AOnline);
 
   void ApplyBrand(const std::string& ACode, const std::string& AName, const TIdBytes& ALogoPng);
@@ -69,6 +67,8 @@ class TfrmMain {
   const std::string& Key() const { return FKey; }
   const std::string& ServerUrl() const { return FServerUrl; }
   const std::string& BrandCode() const { return FBrandCode; }
+  // What the relay client's thread is given of a session.
+  TSessionPath& SessionPath() { return FPath; }
   const std::string& ApiUrl() const { return FApiUrl; }
   const std::string& Status() const { return FModel.lblStatus.Text; }
   // The brand logo on show; empty for the built-in one.

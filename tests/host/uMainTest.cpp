@@ -836,7 +836,7 @@ TEST_F(HostController, AnyMessageOfAnyShapeIsHandledSafely) {
       TIdBytes Payload(Length);
       for (auto& Byte : Payload) Byte = static_cast<std::uint8_t>(Random());
       const auto Command = static_cast<std::uint8_t>(Cmd);
-      const bool Direct = Host->DirectPacket(Command, Payload);
+      const bool Direct = Host->SessionPath().DirectPacket(Command, Payload);
       EXPECT_EQ(Direct, Command == cmdFrameAck || Command == cmdMouse || Command == cmdKey ||
                             Command == cmdSelectMonitor);
       if (!Direct) Host->PacketReceived(Command, Payload);
