@@ -28,7 +28,8 @@ const test::TTestScreen& Screen() {
 }
 
 // Lends a buffer that holds a copy of the test screen and never changes by itself, so a
-// capture measures the comparison and encoding alone.
+// capture measures the comparison and encoding alone. Each grab reports Damage (everything
+// unless a case says otherwise).
 class TStillGrabber : public IScreenGrabber {
  public:
   TGrabBuffer Alloc(int, int) override {
@@ -36,8 +37,13 @@ class TStillGrabber : public IScreenGrabber {
     return {FBuffer.data(), static_cast<std::size_t>(cWidth) * 4};
   }
   void Free() override {}
-  bool Grab(TPoint) override { return true; }
+  bool Grab(TPoint, TDamageRegion& ADamage) override {
+    ADamage = Damage;
+    return true;
+  }
   std::uint8_t* Pixel(int AX, int AY) { return &FBuffer[(AY * cWidth + AX) * 4]; }
+
+  TDamageRegion Damage;
 
  private:
   std::vector<std::uint8_t> FBuffer;
@@ -65,15 +71,28 @@ void BM_UnchangedFrame(benchmark::State& AState) {
 }
 BENCHMARK(BM_UnchangedFrame)->Unit(benchmark::kMicrosecond);
 
-void BM_ThreeBlocksChanged(benchmark::State& AState) {
+// Three pixels change in three blocks; with ADamaged the grabber reports a 20 × 10 rectangle
+// around each, so only those blocks are compared, else it reports everything.
+void ThreeBlocksChanged(benchmark::State& AState, bool ADamaged) {
   TStillCapturer Still;
+  const std::pair<int, int> Pixels[] = {{200, 150}, {900, 500}, {1700, 1000}};
+  if (ADamaged) {
+    Still.Grabber->Damage.SetNone();
+    for (auto [X, Y] : Pixels) Still.Grabber->Damage.Rects.push_back({X - 5, Y - 5, X + 15, Y + 5});
+  }
   for (auto _ : AState) {
-    for (auto [X, Y] : {std::pair{200, 150}, std::pair{900, 500}, std::pair{1700, 1000}})
-      Still.Grabber->Pixel(X, Y)[1] ^= 0x55;
+    for (auto [X, Y] : Pixels) Still.Grabber->Pixel(X, Y)[1] ^= 0x55;
     if (!Still.Capturer.CaptureChanges(cArea, 0, Still.Payload)) AState.SkipWithError("no frame");
   }
 }
+void BM_ThreeBlocksChanged(benchmark::State& AState) {
+  ThreeBlocksChanged(AState, false);
+}
 BENCHMARK(BM_ThreeBlocksChanged)->Unit(benchmark::kMicrosecond);
+void BM_ThreeBlocksChangedInADamageRegion(benchmark::State& AState) {
+  ThreeBlocksChanged(AState, true);
+}
+BENCHMARK(BM_ThreeBlocksChangedInADamageRegion)->Unit(benchmark::kMicrosecond);
 
 // Moving the area by one pixel and back forces a full frame every time.
 void BM_FullFrameQuality60(benchmark::State& AState) {

@@ -34,7 +34,7 @@ bool TScreenCapturer::CaptureChanges(const TRect& AArea, std::uint8_t AMonitor,
     FForceFull = true;
   }
   // An unchanged buffer equals the image last compared, so there is nothing to look for.
-  if (!FGrabber->Grab(FOrigin) && !FForceFull) return false;
+  if (!FGrabber->Grab(FOrigin, FDamage) && !FForceFull) return false;
 
   std::vector<TRect> Rects;
   FindChangedRects(Rects);
@@ -43,12 +43,10 @@ bool TScreenCapturer::CaptureChanges(const TRect& AArea, std::uint8_t AMonitor,
   AppendFrameHeader(
       APayload, {AMonitor, static_cast<std::uint16_t>(FWidth), static_cast<std::uint16_t>(FHeight),
                  static_cast<std::uint16_t>(Rects.size())});
-  for (const TRect& Rect : Rects) WriteTile(Rect, APayload);
-  const std::size_t RowBytes = static_cast<std::size_t>(FWidth) * 4;
-  if (FPitch == RowBytes)
-    std::memcpy(FPrev.get(), FBits, RowBytes * FHeight);
-  else
-    for (int Y = 0; Y < FHeight; ++Y) std::memcpy(FPrev.get() + Y * RowBytes, Row(Y), RowBytes);
+  for (const TRect& Rect : Rects) {
+    WriteTile(Rect, APayload);
+    KeepSent(Rect);
+  }
   FForceFull = false;
   return true;
 }
@@ -77,10 +75,13 @@ void TScreenCapturer::FreeBuffers() {
 
 void TScreenCapturer::FindChangedRects(std::vector<TRect>& AList) {
   const int Cols = (FWidth + cBlock - 1) / cBlock;
+  const int Rows = (FHeight + cBlock - 1) / cBlock;
+  if (!FForceFull) MarkTouched(Cols, Rows);
   FChanged.assign(Cols, FForceFull ? 1 : 0);
-  for (int Y0 = 0; Y0 < FHeight; Y0 += cBlock) {
+  for (int R = 0; R < Rows; ++R) {
+    const int Y0 = R * cBlock;
     const int Y1 = std::min(Y0 + cBlock, FHeight);
-    if (!FForceFull) MarkBlockRow(Y0, Y1);
+    if (!FForceFull) MarkBlockRow(Y0, Y1, &FTouched[static_cast<std::size_t>(R) * Cols]);
     for (int C0 = 0; C0 < Cols;) {
       if (!FChanged[C0]) {
         ++C0;
@@ -102,21 +103,48 @@ void TScreenCapturer::FindChangedRects(std::vector<TRect>& AList) {
   }
 }
 
-// Sets the flag of each block of pixel rows AY0 to AY1 − 1 that differs from the last sent
-// image. Whole rows are compared first: while they are equal, so is every block in them, and
-// once one differs the blocks are compared from that row on, each up to its first
-// difference. An unchanged screen thus costs one pass over the image.
-void TScreenCapturer::MarkBlockRow(int AY0, int AY1) {
-  const std::size_t RowBytes = static_cast<std::size_t>(FWidth) * 4;
-  int First = AY0;
-  while (First < AY1 && std::memcmp(Row(First), PrevRow(First), RowBytes) == 0) ++First;
-  for (std::size_t C = 0; C < FChanged.size(); ++C) {
-    const std::size_t X0 = C * cBlock * 4;
-    const std::size_t Bytes = std::min<std::size_t>(RowBytes - X0, cBlock * 4);
-    bool Changed = false;
-    for (int Y = First; Y < AY1 && !Changed; ++Y)
-      Changed = std::memcmp(Row(Y) + X0, PrevRow(Y) + X0, Bytes) != 0;
-    FChanged[C] = Changed;
+// Flags in FTouched the blocks that the damage of the last grab reaches.
+void TScreenCapturer::MarkTouched(int AColumns, int ARows) {
+  FTouched.assign(static_cast<std::size_t>(AColumns) * ARows, FDamage.Everything ? 1 : 0);
+  if (FDamage.Everything) return;
+  for (const TRect& Rect : FDamage.Rects) {
+    const int Left = std::max(Rect.Left, 0), Top = std::max(Rect.Top, 0);
+    const int Right = std::min(Rect.Right, FWidth), Bottom = std::min(Rect.Bottom, FHeight);
+    if (Left >= Right || Top >= Bottom) continue;
+    for (int R = Top / cBlock; R <= (Bottom - 1) / cBlock; ++R) {
+      std::uint8_t* BlockRow = &FTouched[static_cast<std::size_t>(R) * AColumns];
+      std::fill(BlockRow + Left / cBlock, BlockRow + (Right - 1) / cBlock + 1, 1);
+    }
+  }
+}
+
+// Sets the flag of each block of pixel rows AY0 to AY1 − 1 that the damage reaches (ATouched,
+// one flag per column) and that differs from the image last sent. Each run of touched blocks
+// is compared row by row across its whole width first: while the rows are equal, so is every
+// block in them, and once one differs the blocks are compared from that row on, each up to
+// its first difference. An unchanged screen thus costs one pass over what the damage reaches.
+void TScreenCapturer::MarkBlockRow(int AY0, int AY1, const std::uint8_t* ATouched) {
+  const int Cols = static_cast<int>(FChanged.size());
+  for (int C0 = 0; C0 < Cols;) {
+    if (!ATouched[C0]) {
+      FChanged[C0++] = 0;
+      continue;
+    }
+    int C1 = C0 + 1;
+    while (C1 < Cols && ATouched[C1]) ++C1;
+    const std::size_t X0 = static_cast<std::size_t>(C0) * cBlock * 4;
+    const std::size_t X1 = static_cast<std::size_t>(std::min(C1 * cBlock, FWidth)) * 4;
+    int First = AY0;
+    while (First < AY1 && std::memcmp(Row(First) + X0, PrevRow(First) + X0, X1 - X0) == 0) ++First;
+    for (int C = C0; C < C1; ++C) {
+      const std::size_t BlockX = static_cast<std::size_t>(C) * cBlock * 4;
+      const std::size_t Bytes = std::min<std::size_t>(X1 - BlockX, cBlock * 4);
+      bool Changed = false;
+      for (int Y = First; Y < AY1 && !Changed; ++Y)
+        Changed = std::memcmp(Row(Y) + BlockX, PrevRow(Y) + BlockX, Bytes) != 0;
+      FChanged[C] = Changed;
+    }
+    C0 = C1;
   }
 }
 
@@ -129,6 +157,16 @@ void TScreenCapturer::WriteTile(const TRect& ARect, TIdBytes& AStream) {
   AppendFrameTile(AStream,
                   {static_cast<std::uint16_t>(ARect.Left), static_cast<std::uint16_t>(ARect.Top),
                    static_cast<std::uint16_t>(Width), static_cast<std::uint16_t>(Height), Jpeg});
+}
+
+// Takes the tile into FPrev. Only tiles go there: a pixel that the buffer got outside them was
+// not compared (it was drawn after the grabber took its damage) and must still count as a
+// change when the grabber reports it, so FPrev keeps what the viewer was sent.
+void TScreenCapturer::KeepSent(const TRect& ARect) {
+  const std::size_t Left = static_cast<std::size_t>(ARect.Left) * 4;
+  const std::size_t Bytes = static_cast<std::size_t>(ARect.Right - ARect.Left) * 4;
+  for (int Y = ARect.Top; Y < ARect.Bottom; ++Y)
+    std::memcpy(PrevRow(Y) + Left, Row(Y) + Left, Bytes);
 }
 
 }  // namespace halvora

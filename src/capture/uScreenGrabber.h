@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <vector>
 
 #include "base/uRect.h"
 
@@ -21,6 +22,22 @@ struct TGrabBuffer {
   std::size_t Pitch = 0;
 };
 
+// What may have changed in a grab buffer since the grab before: everything, or the pixels in
+// Rects (buffer coordinates; they may overlap one another and reach past the buffer's edges).
+struct TDamageRegion {
+  bool Everything = true;
+  std::vector<TRect> Rects;  // empty when Everything
+
+  void SetEverything() {
+    Everything = true;
+    Rects.clear();
+  }
+  void SetNone() {
+    Everything = false;
+    Rects.clear();
+  }
+};
+
 // The windowing system's part of screen capture. One object serves one capturer on one thread.
 class IScreenGrabber {
  public:
@@ -33,7 +50,10 @@ class IScreenGrabber {
   // pixels) into the buffer and draws the pointer in at its hot spot. A copy that fails
   // leaves the buffer as it was. False when the grabber knows that the buffer already holds
   // the area as it is now (nothing was drawn and the pointer stayed), so it was not copied.
-  virtual bool Grab(TPoint AOrigin) = 0;
+  // Otherwise ADamage gets where the buffer may differ from what it held after the grab
+  // before: pixels outside it are as they were. A grabber that cannot tell reports
+  // everything, and so does the first grab after Alloc.
+  virtual bool Grab(TPoint AOrigin, TDamageRegion& ADamage) = 0;
 };
 
 }  // namespace halvora

@@ -3,19 +3,11 @@
 #include <algorithm>
 #include <vector>
 
+#include "capture/uQualityPolicy.h"
 #include "protocol/uConnection.h"
 #include "protocol/uMessages.h"
 
 namespace halvora {
-
-namespace {
-
-constexpr int MaxQuality = 60;
-constexpr int MinQuality = 25;
-constexpr std::uint32_t SlowAck = 220;  // ms from send to acknowledgement
-constexpr std::uint32_t FastAck = 90;
-
-}  // namespace
 
 // What a run of the loop owns; it lives on the capture thread's stack, so the capturers and
 // their windowing-system connections are freed there however the loop ends.
@@ -24,7 +16,7 @@ struct TCaptureThread::TLoop {
   std::vector<std::unique_ptr<IScreenCapturer>> Capturers;
   std::vector<TRect> Rects;
   std::vector<std::uint32_t> LastCapture;  // tick count of each monitor's last capture
-  int Quality = MaxQuality;
+  TQualityPolicy Quality;
   TIdBytes Payload;
 };
 
@@ -83,7 +75,7 @@ void TCaptureThread::Execute() {
 bool TCaptureThread::CaptureAndSend(TLoop& ALoop, int AMonitor) {
   ALoop.LastCapture[AMonitor] = FClock.GetTickCount();
   IScreenCapturer& Capturer = *ALoop.Capturers[AMonitor];
-  Capturer.SetQuality(ALoop.Quality);
+  Capturer.SetQuality(ALoop.Quality.Quality());
   if (!Capturer.CaptureChanges(ALoop.Rects[AMonitor], static_cast<std::uint8_t>(AMonitor),
                                ALoop.Payload))
     return true;
@@ -95,13 +87,7 @@ bool TCaptureThread::CaptureAndSend(TLoop& ALoop, int AMonitor) {
   while (!Terminated()) {
     if (FClock.WaitFor(FAck, AckWaitSlice)) break;
   }
-  if (ALoop.Payload.size() > QualityFrameSize) {
-    const std::uint32_t Dt = FClock.GetTickCount() - Ts;
-    if (Dt > SlowAck)
-      ALoop.Quality = std::max(ALoop.Quality - 10, MinQuality);
-    else if (Dt < FastAck)
-      ALoop.Quality = std::min(ALoop.Quality + 5, MaxQuality);
-  }
+  ALoop.Quality.FrameAcked(FClock.GetTickCount() - Ts, ALoop.Payload.size());
   return true;
 }
 

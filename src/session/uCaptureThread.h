@@ -21,7 +21,7 @@ using TScreenSourceFactory = std::function<std::unique_ptr<IScreenSource>()>;
 // monitor, and the others once 100 ms have passed since their last capture; passes are at
 // least 40 ms apart. Every frame (message 103) waits for the viewer's acknowledgement
 // (message 104) before anything else is captured, and how long that took steers one JPEG
-// quality for all monitors between 25 and 60. A failed send or a capture error ends the
+// quality for all monitors (TQualityPolicy). A failed send or a capture error ends the
 // loop; the session goes on without frames.
 class TCaptureThread final : public TThread, public ICaptureSession {
  public:
@@ -39,7 +39,6 @@ class TCaptureThread final : public TThread, public ICaptureSession {
   static constexpr std::uint32_t PassInterval = 40;      // ms between pass starts, at least
   static constexpr std::uint32_t OtherInterval = 100;    // ms between captures of the others
   static constexpr std::uint32_t AckWaitSlice = 200;     // ms; termination is checked between
-  static constexpr std::size_t QualityFrameSize = 20000; // larger frames steer the quality
 
  protected:
   void Execute() override;

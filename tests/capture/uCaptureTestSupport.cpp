@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace halvora::test {
 
@@ -44,11 +45,14 @@ TGrabBuffer TFakeGrabber::Alloc(int AWidth, int AHeight) {
   FHeight = AHeight;
   FPitch = static_cast<std::size_t>(AWidth) * 4 + FPadding;
   FBuffer.assign(FPitch * AHeight, 0xA5);
+  FFresh = true;
   return {FBuffer.data(), FPitch};
 }
 
-bool TFakeGrabber::Grab(TPoint AOrigin) {
+bool TFakeGrabber::Grab(TPoint AOrigin, TDamageRegion& ADamage) {
   if (FClaimUnchanged) return false;
+  ADamage = FDamage;
+  if (std::exchange(FFresh, false)) ADamage.SetEverything();
   // Only what lies on the screen is copied; the rest keeps its pixels.
   const int X0 = std::max(0, -AOrigin.X);
   const int X1 = std::min(FWidth, FScreen.Width() - AOrigin.X);

@@ -33,17 +33,19 @@ class TTestScreen {
 };
 
 // Grabs from a TTestScreen (virtual-screen coordinates = screen coordinates) into a buffer
-// whose rows are APadding bytes longer than the pixels, the padding full of junk.
+// whose rows are APadding bytes longer than the pixels, the padding full of junk. Every grab
+// copies the whole area and reports FDamage, but the first after Alloc reports everything.
 class TFakeGrabber : public IScreenGrabber {
  public:
   explicit TFakeGrabber(const TTestScreen& AScreen, std::size_t APadding = 28)
       : FScreen(AScreen), FPadding(APadding) {}
   TGrabBuffer Alloc(int AWidth, int AHeight) override;
   void Free() override { FBuffer.clear(); }
-  bool Grab(TPoint AOrigin) override;
+  bool Grab(TPoint AOrigin, TDamageRegion& ADamage) override;
 
   bool FFailAlloc = false;
   bool FClaimUnchanged = false;  // Grab copies nothing and reports the buffer as unchanged
+  TDamageRegion FDamage;         // what Grab reports; everything unless a test says otherwise
   int FAllocs = 0;
 
  private:
@@ -52,6 +54,7 @@ class TFakeGrabber : public IScreenGrabber {
   std::vector<std::uint8_t> FBuffer;
   int FWidth = 0, FHeight = 0;
   std::size_t FPitch = 0;
+  bool FFresh = false;  // no grab since Alloc
 };
 
 struct TDecodedTile {

@@ -154,6 +154,27 @@ TEST_F(ScreenCaptureTest, AGrabberThatKnowsNothingChangedSkipsTheComparison) {
   EXPECT_EQ(Capture(cSmall).Rects(), (std::vector<TRect>{{0, 0, 64, 64}}));
 }
 
+// A change outside the damage that a grab reports is not looked for. The viewer has not got
+// it, so it is found when a later grab reports it (drawn while the grabber copied, after it
+// took its damage) or reports everything.
+TEST_F(ScreenCaptureTest, OnlyBlocksThatTheDamageReachesAreCompared) {
+  Capture(cFullHd);
+  for (const bool LaterEverything : {false, true}) {
+    SCOPED_TRACE(LaterEverything ? "later everything" : "later its damage");
+    FGrabber->FDamage.SetNone();
+    FGrabber->FDamage.Rects = {{120, 2, 135, 8}};
+    FScreen.Touch(130, 5);
+    FScreen.Touch(1000, 700);
+    EXPECT_EQ(Capture(cFullHd).Rects(), (std::vector<TRect>{{128, 0, 192, 64}}));
+    if (LaterEverything)
+      FGrabber->FDamage.SetEverything();
+    else
+      FGrabber->FDamage.Rects = {{999, 699, 1001, 701}};
+    EXPECT_EQ(Capture(cFullHd).Rects(), (std::vector<TRect>{{960, 640, 1024, 704}}));
+    EXPECT_TRUE(Unchanged(cFullHd));
+  }
+}
+
 TEST_F(ScreenCaptureTest, QualityZeroEncodesAtSixty) {
   auto Frame = [&](int AQuality) {
     TScreenCapturer Capturer(std::make_unique<TFakeGrabber>(FScreen));
@@ -170,17 +191,27 @@ TEST_F(ScreenCaptureTest, QualityZeroEncodesAtSixty) {
 }
 
 // Random changes on an area that is no multiple of the block size: the tiles cover exactly
-// the blocks that differ from the image last sent, each once.
+// the blocks that differ from the image last sent, each once, whether the grabber reports
+// everything or (every other round) just the changed pixels and rectangles reaching off the
+// area.
 TEST_F(ScreenCaptureTest, TilesCoverExactlyTheChangedBlocks) {
   const TRect Area{0, 0, 333, 200};
   std::mt19937 Random(7);
   Capture(Area);
   std::vector<std::uint8_t> Sent = FScreen.Pixels();
   for (int Round = 0; Round < 60; ++Round) {
+    TDamageRegion& Damage = FGrabber->FDamage;
+    if (Round % 2 == 0)
+      Damage.SetEverything();
+    else
+      Damage.SetNone();
+    if (!Damage.Everything) Damage.Rects = {{-100, -100, 3, 3}, {330, 190, 500, 300}};
     const int Changes = static_cast<int>(Random() % 5);
-    for (int I = 0; I < Changes; ++I)
-      FScreen.Touch(static_cast<int>(Random() % 333), static_cast<int>(Random() % 200),
-                    static_cast<int>(Random() % 4));
+    for (int I = 0; I < Changes; ++I) {
+      const int X = static_cast<int>(Random() % 333), Y = static_cast<int>(Random() % 200);
+      FScreen.Touch(X, Y, static_cast<int>(Random() % 4));
+      if (!Damage.Everything) Damage.Rects.push_back({X, Y, X + 1, Y + 1});
+    }
     std::set<std::pair<int, int>> Expected;
     for (int Y = 0; Y < 200; ++Y)
       for (int X = 0; X < 333; ++X)

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "platform/x11/uX11Connection.h"
 
@@ -26,11 +27,19 @@ class TX11ScreenGrabber : public IScreenGrabber {
 
   TGrabBuffer Alloc(int AWidth, int AHeight) override;
   void Free() override;
-  bool Grab(TPoint AOrigin) override;
+  bool Grab(TPoint AOrigin, TDamageRegion& ADamage) override;
 
  private:
+  struct TPointerState {
+    int X = 0, Y = 0;
+    unsigned long Serial = 0;
+    TRect Box;  // where it is drawn, root coordinates; empty when it is not
+    bool operator==(const TPointerState&) const = default;
+  };
+
   bool AllocShm(int AWidth, int AHeight);
-  bool Drawn();
+  bool TakeDamage();
+  bool DamageIn(const TRect& AArea, const TPointerState& APointer, TDamageRegion& ADamage) const;
   bool CopyArea(int ARootX, int ARootY, int AWidth, int AHeight, int AToX, int AToY);
   void DrawPointer(XFixesCursorImage* ACursor, int ARootX, int ARootY);
 
@@ -44,14 +53,12 @@ class TX11ScreenGrabber : public IScreenGrabber {
   bool FHasXFixes = false;
   Damage FDamage = 0;  // on the root; none when the server has no DAMAGE extension
   int FDamageEvent = 0;
+  XserverRegion FDrawnRegion = 0;  // what FDamage held when it was last taken
+  std::vector<TRect> FDrawn;       // its rectangles, root coordinates
   // What the buffer holds: the area at FGrabbedAt with the pointer as FPointer describes it.
   bool FCurrent = false;
   TPoint FGrabbedAt;
-  struct TPointerState {
-    int X = 0, Y = 0;
-    unsigned long Serial = 0;
-    bool operator==(const TPointerState&) const = default;
-  } FPointer;
+  TPointerState FPointer;
   int FWidth = 0;
   int FHeight = 0;
   std::size_t FPitch = 0;
@@ -105,6 +112,7 @@ TX11ScreenGrabber::TX11ScreenGrabber(const std::string& ADisplayName, TPoint AVi
   if (FHasXFixes && XDamageQueryExtension(FDisplay, &FDamageEvent, &Error) &&
       XDamageQueryVersion(FDisplay, &Major, &Minor)) {
     FDamage = XDamageCreate(FDisplay, FRoot, XDamageReportNonEmpty);
+    FDrawnRegion = XFixesCreateRegion(FDisplay, nullptr, 0);
     if (!FConnection.Sync()) FDamage = 0;
   }
 }
@@ -112,6 +120,7 @@ TX11ScreenGrabber::TX11ScreenGrabber(const std::string& ADisplayName, TPoint AVi
 TX11ScreenGrabber::~TX11ScreenGrabber() {
   Free();
   if (FDamage) XDamageDestroy(FDisplay, FDamage);
+  if (FDrawnRegion) XFixesDestroyRegion(FDisplay, FDrawnRegion);
 }
 
 TGrabBuffer TX11ScreenGrabber::Alloc(int AWidth, int AHeight) {
@@ -176,32 +185,74 @@ void TX11ScreenGrabber::Free() {
   FCurrent = false;
 }
 
-// True when something was drawn on the root since the last call (always without DAMAGE).
-// The damage is cleared before the copy that follows, so drawing during the copy shows next
-// time.
-bool TX11ScreenGrabber::Drawn() {
-  if (!FDamage) return true;
+// Takes what was drawn on the root since the last call into FDrawn. The damage is taken
+// before the copy that follows, so drawing during the copy stays in it and is reported next
+// time too. False when the server cannot say (no DAMAGE, or the region could not be read).
+bool TX11ScreenGrabber::TakeDamage() {
+  FDrawn.clear();
+  if (!FDamage) return false;
   bool Drawn = false;
   XEvent Event;
   while (XPending(FDisplay)) {
     XNextEvent(FDisplay, &Event);
     Drawn = Drawn || Event.type == FDamageEvent + XDamageNotify;
   }
-  if (Drawn) XDamageSubtract(FDisplay, FDamage, None, None);
-  return Drawn;
+  // The server reports only when its damage stops being empty, which taking it makes it.
+  if (!Drawn) return true;
+  XDamageSubtract(FDisplay, FDamage, None, FDrawnRegion);
+  int Count = 0;
+  XRectangle* Rects = XFixesFetchRegion(FDisplay, FDrawnRegion, &Count);
+  if (!Rects) return false;
+  for (int I = 0; I < Count; ++I)
+    FDrawn.push_back(
+        {Rects[I].x, Rects[I].y, Rects[I].x + Rects[I].width, Rects[I].y + Rects[I].height});
+  XFree(Rects);
+  return true;
 }
 
-bool TX11ScreenGrabber::Grab(TPoint AOrigin) {
+// Sets ADamage to the parts of FDrawn and of the old and new pointer (when it moved or
+// changed) that lie in AArea (root coordinates), in buffer coordinates. False when none do.
+bool TX11ScreenGrabber::DamageIn(const TRect& AArea, const TPointerState& APointer,
+                                 TDamageRegion& ADamage) const {
+  ADamage.SetNone();
+  auto Add = [&](const TRect& ARoot) {
+    const TRect Rect{std::max(ARoot.Left, AArea.Left) - AArea.Left,
+                     std::max(ARoot.Top, AArea.Top) - AArea.Top,
+                     std::min(ARoot.Right, AArea.Right) - AArea.Left,
+                     std::min(ARoot.Bottom, AArea.Bottom) - AArea.Top};
+    if (Rect.Left < Rect.Right && Rect.Top < Rect.Bottom) ADamage.Rects.push_back(Rect);
+  };
+  for (const TRect& Rect : FDrawn) Add(Rect);
+  if (APointer != FPointer) {
+    Add(FPointer.Box);
+    Add(APointer.Box);
+  }
+  return !ADamage.Rects.empty();
+}
+
+bool TX11ScreenGrabber::Grab(TPoint AOrigin, TDamageRegion& ADamage) {
   if (!FBits) return false;
   const int X = AOrigin.X + FVirtualOrigin.X;
   const int Y = AOrigin.Y + FVirtualOrigin.Y;
   XFixesCursorImage* Cursor = FHasXFixes ? XFixesGetCursorImage(FDisplay) : nullptr;
-  const TPointerState Pointer =
-      Cursor ? TPointerState{Cursor->x, Cursor->y, Cursor->cursor_serial} : TPointerState{};
-  const bool Drawn = this->Drawn();
-  if (FCurrent && !Drawn && Pointer == FPointer && AOrigin == FGrabbedAt) {
-    if (Cursor) XFree(Cursor);
-    return false;
+  TPointerState Pointer;
+  if (Cursor) {
+    const int Left = Cursor->x - Cursor->xhot, Top = Cursor->y - Cursor->yhot;
+    Pointer = {Cursor->x,
+               Cursor->y,
+               Cursor->cursor_serial,
+               {Left, Top, Left + Cursor->width, Top + Cursor->height}};
+  }
+  const bool Known = TakeDamage();
+  if (Known && FCurrent && AOrigin == FGrabbedAt) {
+    if (!DamageIn({X, Y, X + FWidth, Y + FHeight}, Pointer, ADamage)) {
+      // Neither drawing nor the pointer reached the area: the buffer holds it as it is.
+      FPointer = Pointer;
+      if (Cursor) XFree(Cursor);
+      return false;
+    }
+  } else {
+    ADamage.SetEverything();
   }
   bool Copied = false;
   Window Root = 0;

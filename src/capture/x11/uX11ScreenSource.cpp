@@ -20,8 +20,8 @@ class TOriginGrabber final : public IScreenGrabber {
     return FRootGrabber->Alloc(AWidth, AHeight);
   }
   void Free() override { FRootGrabber->Free(); }
-  bool Grab(TPoint AOrigin) override {
-    return FRootGrabber->Grab({AOrigin.X + FOrigin->X, AOrigin.Y + FOrigin->Y});
+  bool Grab(TPoint AOrigin, TDamageRegion& ADamage) override {
+    return FRootGrabber->Grab({AOrigin.X + FOrigin->X, AOrigin.Y + FOrigin->Y}, ADamage);
   }
 
  private:

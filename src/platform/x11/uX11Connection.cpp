@@ -1,8 +1,8 @@
 #include "platform/x11/uX11Connection.h"
 
-#include <X11/Xlibint.h>
-
 #include "platform/uPlatformError.h"
+// Last: it defines min and max as macros, which the standard headers cannot bear.
+#include <X11/Xlibint.h>
 
 namespace halvora {
 

@@ -137,7 +137,8 @@ TEST_P(X11GrabberTest, CopiesEachMonitorAndClipsToTheRoot) {
     ASSERT_NE(Buffer.Bits, nullptr);
     const int Segments = GetParam() ? 1 : 0;
     EXPECT_EQ(SharedSegments(), std::make_pair(Segments, Segments));
-    Grabber->Grab({Area.Left, Area.Top});
+    TDamageRegion Damage;
+    Grabber->Grab({Area.Left, Area.Top}, Damage);
     EXPECT_EQ(At(Buffer, 0, 0), Monitor.Colour);
     EXPECT_EQ(At(Buffer, 29, 39), Monitor.Colour);
     EXPECT_EQ(Find(Buffer, Width, Height, cWhite), std::make_pair(TRect{30, 40, 50, 60}, 400));
@@ -146,11 +147,31 @@ TEST_P(X11GrabberTest, CopiesEachMonitorAndClipsToTheRoot) {
   // An area reaching 50 pixels beyond the root's top-left corner.
   const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin, GetParam());
   const TGrabBuffer Buffer = Grabber->Alloc(100, 100);
-  Grabber->Grab({-cOrigin.X - 50, -50});
+  TDamageRegion Damage;
+  Grabber->Grab({-cOrigin.X - 50, -50}, Damage);
   EXPECT_EQ(At(Buffer, 60, 60), cLeft.Colour);
   EXPECT_EQ(At(Buffer, 10, 10), 0u);
   EXPECT_EQ(At(Buffer, 60, 10), 0u);
   EXPECT_EQ(At(Buffer, 10, 60), 0u);
+}
+
+// True when the rectangles of ADamage together hold every pixel of ARect.
+bool Covers(const TDamageRegion& ADamage, const TRect& ARect) {
+  for (int Y = ARect.Top; Y < ARect.Bottom; ++Y)
+    for (int X = ARect.Left; X < ARect.Right; ++X)
+      if (std::none_of(ADamage.Rects.begin(), ADamage.Rects.end(), [&](const TRect& ARect) {
+            return X >= ARect.Left && X < ARect.Right && Y >= ARect.Top && Y < ARect.Bottom;
+          }))
+        return false;
+  return true;
+}
+
+// How many pixels the rectangles of ADamage hold, overlaps counted twice.
+long DamagedPixels(const TDamageRegion& ADamage) {
+  long Pixels = 0;
+  for (const TRect& Rect : ADamage.Rects)
+    Pixels += static_cast<long>(Rect.Right - Rect.Left) * (Rect.Bottom - Rect.Top);
+  return Pixels;
 }
 
 TEST_P(X11GrabberTest, CopiesAgainOnlyWhenSomethingWasDrawnOrThePointerMoved) {
@@ -158,21 +179,70 @@ TEST_P(X11GrabberTest, CopiesAgainOnlyWhenSomethingWasDrawnOrThePointerMoved) {
   const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin, GetParam());
   const TGrabBuffer Buffer = Grabber->Alloc(640, 600);
   const TPoint At{Area.Left, Area.Top};
-  EXPECT_TRUE(Grabber->Grab(At));
-  EXPECT_FALSE(Grabber->Grab(At));
-  EXPECT_TRUE(Grabber->Grab({At.X + 1, At.Y})) << "another area";
-  EXPECT_TRUE(Grabber->Grab(At));
-  EXPECT_FALSE(Grabber->Grab(At));
+  TDamageRegion Damage;
+  EXPECT_TRUE(Grabber->Grab(At, Damage));
+  EXPECT_TRUE(Damage.Everything) << "the first grab";
+  EXPECT_FALSE(Grabber->Grab(At, Damage));
+  EXPECT_TRUE(Grabber->Grab({At.X + 1, At.Y}, Damage)) << "another area";
+  EXPECT_TRUE(Damage.Everything);
+  EXPECT_TRUE(Grabber->Grab(At, Damage));
+  EXPECT_TRUE(Damage.Everything);
+  EXPECT_FALSE(Grabber->Grab(At, Damage));
 
   Fill({1270, 590, 1280, 600}, cMagenta);  // the bottom-right corner of the primary
-  EXPECT_TRUE(Grabber->Grab(At));
+  EXPECT_TRUE(Grabber->Grab(At, Damage));
   EXPECT_EQ(::halvora::At(Buffer, 639, 599), cMagenta);
-  EXPECT_FALSE(Grabber->Grab(At));
-  Fill({1500, 10, 1510, 20}, cMagenta);  // off every monitor: copied anyway, found unchanged
-  EXPECT_TRUE(Grabber->Grab(At));
+  EXPECT_FALSE(Damage.Everything);
+  EXPECT_EQ(Damage.Rects, (std::vector<TRect>{{630, 590, 640, 600}}));
+  EXPECT_FALSE(Grabber->Grab(At, Damage));
+  Fill({1500, 10, 1510, 20}, cMagenta);  // off every monitor: nothing here to copy
+  EXPECT_FALSE(Grabber->Grab(At, Damage));
+
+  // The pointer comes from off the area, then moves within it: where it was and where it is.
   MovePointer(1000, 300);
-  EXPECT_TRUE(Grabber->Grab(At));
-  EXPECT_FALSE(Grabber->Grab(At));
+  EXPECT_TRUE(Grabber->Grab(At, Damage));
+  EXPECT_FALSE(Damage.Everything);
+  EXPECT_TRUE(Covers(Damage, {360, 300, 361, 301}));
+  EXPECT_LT(DamagedPixels(Damage), 64 * 64);
+  EXPECT_FALSE(Grabber->Grab(At, Damage));
+  MovePointer(1100, 400);
+  EXPECT_TRUE(Grabber->Grab(At, Damage));
+  EXPECT_FALSE(Damage.Everything);
+  EXPECT_TRUE(Covers(Damage, {360, 300, 361, 301}));
+  EXPECT_TRUE(Covers(Damage, {460, 400, 461, 401}));
+  EXPECT_LT(DamagedPixels(Damage), 2 * 64 * 64);
+  EXPECT_FALSE(Grabber->Grab(At, Damage));
+}
+
+// Drawing in a window on the primary: the damage holds what was drawn and little else.
+TEST_P(X11GrabberTest, ReportsWhatWasDrawnInAWindow) {
+  XSetWindowAttributes Attributes{};
+  Attributes.override_redirect = True;
+  Attributes.background_pixel = 0x404040;
+  const Window Child =
+      XCreateWindow(FDisplay, FRoot, 700, 100, 300, 200, 0, CopyFromParent, InputOutput,
+                    CopyFromParent, CWOverrideRedirect | CWBackPixel, &Attributes);
+  XMapWindow(FDisplay, Child);
+  XSync(FDisplay, False);
+  const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin, GetParam());
+  const TGrabBuffer Buffer = Grabber->Alloc(640, 600);
+  TDamageRegion Damage;
+  ASSERT_TRUE(Grabber->Grab({0, 0}, Damage));
+  EXPECT_FALSE(Grabber->Grab({0, 0}, Damage));
+
+  GC Gc = XCreateGC(FDisplay, Child, 0, nullptr);
+  XSetForeground(FDisplay, Gc, cMagenta);
+  XFillRectangle(FDisplay, Child, Gc, 50, 60, 40, 30);  // (750, 160) on the root
+  XFreeGC(FDisplay, Gc);
+  XSync(FDisplay, False);
+  ASSERT_TRUE(Grabber->Grab({0, 0}, Damage));
+  const TRect Drawn{110, 160, 150, 190};
+  EXPECT_EQ(Find(Buffer, 640, 600, cMagenta), std::make_pair(Drawn, 40 * 30));
+  EXPECT_FALSE(Damage.Everything);
+  EXPECT_TRUE(Covers(Damage, Drawn));
+  EXPECT_LE(DamagedPixels(Damage), 4 * 40 * 30);
+  XDestroyWindow(FDisplay, Child);
+  XSync(FDisplay, False);
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedMemory, X11GrabberTest, testing::Values(true, false),
@@ -222,13 +292,15 @@ TEST_F(X11CaptureTest, PointerIsBlendedInAtItsHotSpot) {
     const int Width = Area.Right - Area.Left, Height = Area.Bottom - Area.Top;
     const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin);
     const TGrabBuffer Buffer = Grabber->Alloc(Width, Height);
-    Grabber->Grab({Area.Left, Area.Top});
+    TDamageRegion Damage;
+    Grabber->Grab({Area.Left, Area.Top}, Damage);
     EXPECT_EQ(Find(Buffer, Width, Height, cMagenta), Case.Opaque);
   }
   // Half-transparent white over the right monitor's colour, and the colour beside it.
   const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin);
   const TGrabBuffer Buffer = Grabber->Alloc(320, 240);
-  Grabber->Grab({Virtual(cRight.Root).Left, Virtual(cRight.Root).Top});
+  TDamageRegion Damage;
+  Grabber->Grab({Virtual(cRight.Root).Left, Virtual(cRight.Root).Top}, Damage);
   for (int C = 0; C < 3; ++C)
     EXPECT_NEAR(At(Buffer, 3, 105) >> (8 * C) & 0xFF,
                 128 + (cRight.Colour >> (8 * C) & 0xFF) * 127 / 255, 1);
