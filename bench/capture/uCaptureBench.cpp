@@ -18,12 +18,12 @@
 namespace halvora {
 namespace {
 
-constexpr int cWidth = 1920;
-constexpr int cHeight = 1080;
-constexpr TRect cArea{0, 0, cWidth, cHeight};
+constexpr int Width = 1920;
+constexpr int Height = 1080;
+constexpr TRect cArea{0, 0, Width, Height};
 
 const test::TTestScreen& Screen() {
-  static const test::TTestScreen Screen(cWidth, cHeight);
+  static const test::TTestScreen Screen(Width, Height);
   return Screen;
 }
 
@@ -34,14 +34,14 @@ class TStillGrabber : public IScreenGrabber {
  public:
   TGrabBuffer Alloc(int, int) override {
     FBuffer = Screen().Pixels();
-    return {FBuffer.data(), static_cast<std::size_t>(cWidth) * 4};
+    return {FBuffer.data(), static_cast<std::size_t>(Width) * 4};
   }
   void Free() override {}
   bool Grab(TPoint, TDamageRegion& ADamage) override {
     ADamage = Damage;
     return true;
   }
-  std::uint8_t* Pixel(int AX, int AY) { return &FBuffer[(AY * cWidth + AX) * 4]; }
+  std::uint8_t* Pixel(int AX, int AY) { return &FBuffer[(AY * Width + AX) * 4]; }
 
   TDamageRegion Damage;
 
@@ -100,7 +100,7 @@ void BM_FullFrameQuality60(benchmark::State& AState) {
   int Shift = 0;
   for (auto _ : AState) {
     Shift ^= 1;
-    Still.Capturer.CaptureChanges({Shift, 0, Shift + cWidth, cHeight}, 0, Still.Payload);
+    Still.Capturer.CaptureChanges({Shift, 0, Shift + Width, Height}, 0, Still.Payload);
   }
   AState.counters["bytes"] = static_cast<double>(Still.Payload.size());
 }
@@ -111,7 +111,7 @@ void BM_TjCompress2Alone(benchmark::State& AState) {
   unsigned char* Jpeg = nullptr;
   unsigned long Size = 0;
   for (auto _ : AState) {
-    tjCompress2(Handle, Screen().Pixels().data(), cWidth, cWidth * 4, cHeight, TJPF_BGRX, &Jpeg,
+    tjCompress2(Handle, Screen().Pixels().data(), Width, Width * 4, Height, TJPF_BGRX, &Jpeg,
                 &Size, TJSAMP_420, 60, 0);
     benchmark::DoNotOptimize(Jpeg);
   }

@@ -24,7 +24,7 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-constexpr std::uint16_t cGateKey = 0xFFFF;  // unknown to the X11 sink
+constexpr std::uint16_t GateKey = 0xFFFF;  // unknown to the X11 sink
 
 const test::TXvfb& Server() {
   static const test::TXvfb Server("1920x1080x24");
@@ -40,7 +40,7 @@ struct TProbe {
   bool GateOpen = true;
 };
 
-// The X11 sink with the probe in front of it; a key with cGateKey holds the worker until
+// The X11 sink with the probe in front of it; a key with GateKey holds the worker until
 // the gate opens.
 class TProbeSink final : public IInputSink {
  public:
@@ -55,7 +55,7 @@ class TProbeSink final : public IInputSink {
     FProbe.Moves.fetch_add(1);
   }
   void SendKey(std::uint16_t AVKey, bool ADown, bool AExtended) override {
-    if (AVKey == cGateKey) {
+    if (AVKey == GateKey) {
       std::unique_lock Guard(FProbe.Lock);
       FProbe.Opened.wait(Guard, [&] { return FProbe.GateOpen; });
       return;
@@ -122,7 +122,7 @@ void BM_Drain10000Moves(benchmark::State& AState) {
   const auto Worker = StartWorker(Probe);
   TInputItem Gate;
   Gate.Kind = ikKey;
-  Gate.Key = {cGateKey, 1};
+  Gate.Key = {GateKey, 1};
   std::uint32_t N = 1;
   for (auto _ : AState) {
     AState.PauseTiming();

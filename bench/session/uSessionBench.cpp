@@ -20,7 +20,7 @@
 namespace halvora::test {
 namespace {
 
-constexpr int cWidth = 3840, cHeight = 1080;
+constexpr int Width = 3840, Height = 1080;
 
 // User plus system CPU time of a process in seconds.
 double CpuSeconds(pid_t APid) {
@@ -58,8 +58,8 @@ class TPainter {
   explicit TPainter(const std::string& ADisplay) : FDisplay(XOpenDisplay(ADisplay.c_str())) {
     FRoot = DefaultRootWindow(FDisplay);
     FGc = DefaultGC(FDisplay, DefaultScreen(FDisplay));
-    for (int Y = 0; Y < cHeight; Y += 4)
-      Fill(0, Y, cWidth, 4, 0x203040 + (Y / 4 % 64) * 0x010101);
+    for (int Y = 0; Y < Height; Y += 4)
+      Fill(0, Y, Width, 4, 0x203040 + (Y / 4 % 64) * 0x010101);
     XSync(FDisplay, False);
   }
   ~TPainter() { XCloseDisplay(FDisplay); }

@@ -5,12 +5,12 @@
 namespace halvora {
 
 int RunEntry(const std::vector<std::string>& AArgs, IEntryModes& AModes) {
-  if (HasSwitchIn(AArgs, SWITCH_SERVICO)) {
+  if (HasSwitchIn(AArgs, SwitchServico)) {
     AModes.RunServiceDispatcher();
     return 0;
   }
-  if (HasSwitchIn(AArgs, SWITCH_INSTALAR)) return AModes.RunInstall();
-  if (HasSwitchIn(AArgs, SWITCH_DESINSTALAR)) return AModes.RunUninstall();
+  if (HasSwitchIn(AArgs, SwitchInstalar)) return AModes.RunInstall();
+  if (HasSwitchIn(AArgs, SwitchDesinstalar)) return AModes.RunUninstall();
   if (!AModes.EnsureSingleInstance()) return 0;
   return AModes.RunInteractive();
 }

@@ -38,7 +38,7 @@ class TModes final : public IEntryModes {
     Env.Relay.Transports = Desktop->Transports();
     Env.ProgramPath = ProgramFilePath();
     Env.AgentMode = Agent;
-    const bool Dev = HasSwitch(SWITCH_DEV);
+    const bool Dev = HasSwitch(SwitchDev);
     Env.DevMode = Dev;
     Env.Services = Desktop->Services();
     Env.View = &Desktop->View();

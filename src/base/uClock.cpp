@@ -14,7 +14,7 @@ class TSystemClock final : public IClock {
   }
 
   bool WaitFor(TEvent& AEvent, std::uint32_t AMilliseconds) override {
-    if (AMilliseconds == INFINITE_WAIT) return AEvent.WaitWhileNot([] { return false; });
+    if (AMilliseconds == InfiniteWait) return AEvent.WaitWhileNot([] { return false; });
     return AEvent.WaitReal(AMilliseconds);
   }
 };

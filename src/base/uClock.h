@@ -7,7 +7,7 @@
 namespace halvora {
 
 // Wait that never times out.
-inline constexpr std::uint32_t INFINITE_WAIT = 0xFFFFFFFFu;
+inline constexpr std::uint32_t InfiniteWait = 0xFFFFFFFFu;
 
 // The 32-bit millisecond tick count and timed waits. Differences of tick counts are taken
 // as unsigned 32-bit values, so the counter may wrap.

@@ -9,7 +9,7 @@
 namespace halvora {
 namespace {
 
-constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 
 bool IsBlank(char AChar) { return static_cast<unsigned char>(AChar) <= 0x20; }
 
@@ -62,7 +62,7 @@ std::string WithoutControls(std::string_view AText) {
 
 TIniFile TIniFile::FromText(std::string_view AText) {
   TIniFile Result;
-  if (AText.starts_with(UTF8_BOM)) AText.remove_prefix(UTF8_BOM.size());
+  if (AText.starts_with(Utf8Bom)) AText.remove_prefix(Utf8Bom.size());
   const std::size_t FirstEnd = AText.find('\n');
   Result.FCrLf = FirstEnd != std::string_view::npos && FirstEnd > 0 && AText[FirstEnd - 1] == '\r';
   std::size_t Start = 0;

@@ -26,9 +26,9 @@ namespace halvora {
 // non-empty, without blanks around it and without '=', '[', ']', ';' or '#'. Not checked.
 class TIniFile {
  public:
-  // Parses AText; a UTF-8 byte-order mark at its start is skipped. CRLF and LF both end a line.
+  // Parses AText; a UTF-8 byte-order mark at its start is skipped. CrLf and LF both end a line.
   static TIniFile FromText(std::string_view AText);
-  // The lines, each followed by a line end: CRLF when the first line end read was CRLF,
+  // The lines, each followed by a line end: CrLf when the first line end read was CrLf,
   // LF otherwise (lines ended otherwise are written with that same line end).
   std::string ToText() const;
 

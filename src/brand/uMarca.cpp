@@ -14,13 +14,13 @@
 namespace halvora {
 namespace {
 
-constexpr std::string_view BRAND_PREFIX = "halvora-";
-constexpr std::size_t MIN_CODE_LENGTH = 6;
-constexpr std::size_t MAX_CODE_LENGTH = 12;
-constexpr std::size_t MAX_SAFE_CODE_LENGTH = 64;
-constexpr std::size_t MAX_NAME_FILE = 1024 * 1024;
-constexpr std::string_view BOM = "\xEF\xBB\xBF";
-constexpr std::string_view CRLF = "\r\n";
+constexpr std::string_view BrandPrefix = "halvora-";
+constexpr std::size_t MinCodeLength = 6;
+constexpr std::size_t MaxCodeLength = 12;
+constexpr std::size_t MaxSafeCodeLength = 64;
+constexpr std::size_t MaxNameFile = 1024 * 1024;
+constexpr std::string_view Bom = "\xEF\xBB\xBF";
+constexpr std::string_view CrLf = "\r\n";
 
 // Serialises the cache: two lookups of one code may finish together, and the main thread
 // reads while a lookup writes. Keeps each name and logo pair together.
@@ -89,13 +89,13 @@ bool ReplaceWhole(const std::string& APath, std::string_view AContent) {
 // The name file's text: byte-order mark skipped, malformed UTF-8 replaced, lines joined
 // with CR LF, blanks trimmed at both ends.
 std::string NameFromFile(std::string_view AText) {
-  if (AText.starts_with(BOM)) AText.remove_prefix(BOM.size());
+  if (AText.starts_with(Bom)) AText.remove_prefix(Bom.size());
   const std::string Text = SanitizeUtf8(AText);
   std::string Joined;
   for (std::size_t I = 0; I < Text.size(); ++I) {
     if (Text[I] == '\r' || Text[I] == '\n') {
       if (Text[I] == '\r' && I + 1 < Text.size() && Text[I + 1] == '\n') ++I;
-      Joined += CRLF;
+      Joined += CrLf;
     } else {
       Joined += Text[I];
     }
@@ -111,13 +111,13 @@ std::string_view AsText(const TIdBytes& ABytes) {
 
 std::string CodigoMarcaDoArquivo(std::string_view AFileName) {
   const std::string Name = AsciiLower(BaseNameWithoutExtension(AFileName));
-  const std::size_t Prefix = Name.find(BRAND_PREFIX);
+  const std::size_t Prefix = Name.find(BrandPrefix);
   if (Prefix == std::string::npos) return {};
-  std::size_t End = Prefix + BRAND_PREFIX.size();
+  std::size_t End = Prefix + BrandPrefix.size();
   const std::size_t Start = End;
   while (End < Name.size() && IsCodeChar(Name[End])) ++End;
   const std::size_t Length = End - Start;
-  if (Length < MIN_CODE_LENGTH || Length > MAX_CODE_LENGTH) return {};
+  if (Length < MinCodeLength || Length > MaxCodeLength) return {};
   return Name.substr(Start, Length);
 }
 
@@ -132,7 +132,7 @@ std::string UrlApiDoServidor(std::string_view AServerUrl) {
 }
 
 bool IsSafeBrandCode(std::string_view ACode) {
-  if (ACode.empty() || ACode.size() > MAX_SAFE_CODE_LENGTH) return false;
+  if (ACode.empty() || ACode.size() > MaxSafeCodeLength) return false;
   for (const char Char : ACode)
     if (!IsSafeCodeChar(Char)) return false;
   return true;
@@ -154,7 +154,7 @@ bool CarregarMarca(const std::string& APasta, const std::string& ACodigo, std::s
   try {
     std::lock_guard Guard(CacheLock);
     const std::optional<std::string> Text =
-        ReadWhole(ArquivoMarca(APasta, ACodigo, ".txt"), MAX_NAME_FILE);
+        ReadWhole(ArquivoMarca(APasta, ACodigo, ".txt"), MaxNameFile);
     if (!Text) return false;
     ANome = NameFromFile(*Text);
     if (ANome.empty()) return false;
@@ -179,7 +179,7 @@ void SalvarMarca(const std::string& APasta, const std::string& ACodigo, const st
     std::filesystem::create_directories(PathOf(APasta), Error);
     if (Error) return;
     if (!ReplaceWhole(ArquivoMarca(APasta, ACodigo, ".txt"),
-                      std::string(BOM) + ANome + std::string(CRLF)))
+                      std::string(Bom) + ANome + std::string(CrLf)))
       return;
     const std::string Logo = ArquivoMarca(APasta, ACodigo, ".png");
     if (ALogo.empty())

@@ -9,7 +9,7 @@ namespace halvora {
 namespace {
 
 // libjpeg's default for colour images: chroma halved in both directions.
-constexpr int cSubsampling = TJSAMP_420;
+constexpr int Subsampling = TJSAMP_420;
 
 }  // namespace
 
@@ -25,7 +25,7 @@ TJpegEncoder::~TJpegEncoder() {
 std::span<const std::uint8_t> TJpegEncoder::Encode(const std::uint8_t* ABits, std::size_t APitch,
                                                    int AWidth, int AHeight, int AQuality) {
   // The largest JPEG the tile can give, so the encoder never has to grow the buffer.
-  const unsigned long Needed = tjBufSize(AWidth, AHeight, cSubsampling);
+  const unsigned long Needed = tjBufSize(AWidth, AHeight, Subsampling);
   if (Needed > FCapacity) {
     tjFree(FBuffer);
     FCapacity = 0;
@@ -35,7 +35,7 @@ std::span<const std::uint8_t> TJpegEncoder::Encode(const std::uint8_t* ABits, st
   }
   unsigned long Size = FCapacity;
   if (tjCompress2(FHandle, ABits, AWidth, static_cast<int>(APitch), AHeight, TJPF_BGRX, &FBuffer,
-                  &Size, cSubsampling, AQuality, TJFLAG_NOREALLOC) != 0)
+                  &Size, Subsampling, AQuality, TJFLAG_NOREALLOC) != 0)
     throw EScreenCapture("Falha ao codificar a imagem JPEG");
   return {FBuffer, Size};
 }

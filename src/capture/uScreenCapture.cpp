@@ -9,8 +9,8 @@ namespace halvora {
 
 namespace {
 
-constexpr int cBlock = 64;
-constexpr int cDefaultQuality = 60;
+constexpr int Block = 64;
+constexpr int DefaultQuality = 60;
 
 }  // namespace
 
@@ -74,13 +74,13 @@ void TScreenCapturer::FreeBuffers() {
 }
 
 void TScreenCapturer::FindChangedRects(std::vector<TRect>& AList) {
-  const int Cols = (FWidth + cBlock - 1) / cBlock;
-  const int Rows = (FHeight + cBlock - 1) / cBlock;
+  const int Cols = (FWidth + Block - 1) / Block;
+  const int Rows = (FHeight + Block - 1) / Block;
   if (!FForceFull) MarkTouched(Cols, Rows);
   FChanged.assign(Cols, FForceFull ? 1 : 0);
   for (int R = 0; R < Rows; ++R) {
-    const int Y0 = R * cBlock;
-    const int Y1 = std::min(Y0 + cBlock, FHeight);
+    const int Y0 = R * Block;
+    const int Y1 = std::min(Y0 + Block, FHeight);
     if (!FForceFull) MarkBlockRow(Y0, Y1, &FTouched[static_cast<std::size_t>(R) * Cols]);
     for (int C0 = 0; C0 < Cols;) {
       if (!FChanged[C0]) {
@@ -89,7 +89,7 @@ void TScreenCapturer::FindChangedRects(std::vector<TRect>& AList) {
       }
       int C1 = C0 + 1;
       while (C1 < Cols && FChanged[C1]) ++C1;
-      const TRect Run{C0 * cBlock, Y0, std::min(C1 * cBlock, FWidth), Y1};
+      const TRect Run{C0 * Block, Y0, std::min(C1 * Block, FWidth), Y1};
       // Join the run to the rectangle of the same extent that ends right above it.
       auto Above = std::find_if(AList.rbegin(), AList.rend(), [&](const TRect& ARect) {
         return ARect.Left == Run.Left && ARect.Right == Run.Right && ARect.Bottom == Run.Top;
@@ -111,9 +111,9 @@ void TScreenCapturer::MarkTouched(int AColumns, int ARows) {
     const int Left = std::max(Rect.Left, 0), Top = std::max(Rect.Top, 0);
     const int Right = std::min(Rect.Right, FWidth), Bottom = std::min(Rect.Bottom, FHeight);
     if (Left >= Right || Top >= Bottom) continue;
-    for (int R = Top / cBlock; R <= (Bottom - 1) / cBlock; ++R) {
+    for (int R = Top / Block; R <= (Bottom - 1) / Block; ++R) {
       std::uint8_t* BlockRow = &FTouched[static_cast<std::size_t>(R) * AColumns];
-      std::fill(BlockRow + Left / cBlock, BlockRow + (Right - 1) / cBlock + 1, 1);
+      std::fill(BlockRow + Left / Block, BlockRow + (Right - 1) / Block + 1, 1);
     }
   }
 }
@@ -132,13 +132,13 @@ void TScreenCapturer::MarkBlockRow(int AY0, int AY1, const std::uint8_t* ATouche
     }
     int C1 = C0 + 1;
     while (C1 < Cols && ATouched[C1]) ++C1;
-    const std::size_t X0 = static_cast<std::size_t>(C0) * cBlock * 4;
-    const std::size_t X1 = static_cast<std::size_t>(std::min(C1 * cBlock, FWidth)) * 4;
+    const std::size_t X0 = static_cast<std::size_t>(C0) * Block * 4;
+    const std::size_t X1 = static_cast<std::size_t>(std::min(C1 * Block, FWidth)) * 4;
     int First = AY0;
     while (First < AY1 && std::memcmp(Row(First) + X0, PrevRow(First) + X0, X1 - X0) == 0) ++First;
     for (int C = C0; C < C1; ++C) {
-      const std::size_t BlockX = static_cast<std::size_t>(C) * cBlock * 4;
-      const std::size_t Bytes = std::min<std::size_t>(X1 - BlockX, cBlock * 4);
+      const std::size_t BlockX = static_cast<std::size_t>(C) * Block * 4;
+      const std::size_t Bytes = std::min<std::size_t>(X1 - BlockX, Block * 4);
       bool Changed = false;
       for (int Y = First; Y < AY1 && !Changed; ++Y)
         Changed = std::memcmp(Row(Y) + BlockX, PrevRow(Y) + BlockX, Bytes) != 0;
@@ -149,7 +149,7 @@ void TScreenCapturer::MarkBlockRow(int AY0, int AY1, const std::uint8_t* ATouche
 }
 
 void TScreenCapturer::WriteTile(const TRect& ARect, TIdBytes& AStream) {
-  const int Quality = FQuality > 0 ? FQuality : cDefaultQuality;
+  const int Quality = FQuality > 0 ? FQuality : DefaultQuality;
   const int Width = ARect.Right - ARect.Left;
   const int Height = ARect.Bottom - ARect.Top;
   const std::span<const std::uint8_t> Jpeg = FEncoder.Encode(

@@ -20,7 +20,7 @@ void TAgentSupervisor::Pass() {
 void TAgentSupervisor::Run(TEvent& AStop) {
   for (;;) {
     Pass();
-    if (FClock.WaitFor(AStop, SUPERVISION_INTERVAL_MS)) break;
+    if (FClock.WaitFor(AStop, SupervisionIntervalMs)) break;
   }
   StopAgent();
 }

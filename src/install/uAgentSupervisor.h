@@ -9,9 +9,9 @@
 namespace halvora {
 
 // Time between two supervision passes of the service.
-inline constexpr std::uint32_t SUPERVISION_INTERVAL_MS = 2000;
+inline constexpr std::uint32_t SupervisionIntervalMs = 2000;
 // How long a terminated agent is waited for before it is forgotten.
-inline constexpr std::uint32_t AGENT_STOP_WAIT_MS = 3000;
+inline constexpr std::uint32_t AgentStopWaitMs = 3000;
 
 // Which session owns the physical console.
 class ISessionSource {
@@ -30,13 +30,13 @@ class IAgentLauncher {
   virtual bool StartAgent(const std::string& ASession) = 0;
   // True while a started agent has not ended.
   virtual bool IsAgentAlive() = 0;
-  // Ends the agent, if any (terminate, wait at most AGENT_STOP_WAIT_MS, then force), and
+  // Ends the agent, if any (terminate, wait at most AgentStopWaitMs, then force), and
   // forgets it.
   virtual void StopAgent() = 0;
 };
 
 // Keeps one agent running in the console session until AStop is set: a pass at once and then
-// one every SUPERVISION_INTERVAL_MS on AClock; an agent in another session than the console's
+// one every SupervisionIntervalMs on AClock; an agent in another session than the console's
 // is replaced, one that ended is started again at the next pass (no back-off). Ends the agent
 // before it returns.
 class TAgentSupervisor {

@@ -32,7 +32,7 @@ bool HasSwitchIn(const std::vector<std::string>& AArgs, std::string_view AName) 
 bool HasSwitch(std::string_view AName) { return HasSwitchIn(ProcessArguments(), AName); }
 
 bool IsAgentMode() {
-  static const bool AgentMode = HasSwitch(SWITCH_AGENTE);
+  static const bool AgentMode = HasSwitch(SwitchAgente);
   return AgentMode;
 }
 

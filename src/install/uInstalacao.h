@@ -9,11 +9,11 @@
 namespace halvora {
 
 // Launch switches, given as "-name" or "/name" in any letter case.
-inline constexpr std::string_view SWITCH_SERVICO = "servico";
-inline constexpr std::string_view SWITCH_INSTALAR = "instalar";
-inline constexpr std::string_view SWITCH_DESINSTALAR = "desinstalar";
-inline constexpr std::string_view SWITCH_AGENTE = "agente";
-inline constexpr std::string_view SWITCH_DEV = "dev";
+inline constexpr std::string_view SwitchServico = "servico";
+inline constexpr std::string_view SwitchInstalar = "instalar";
+inline constexpr std::string_view SwitchDesinstalar = "desinstalar";
+inline constexpr std::string_view SwitchAgente = "agente";
+inline constexpr std::string_view SwitchDev = "dev";
 
 // True when an argument after AArgs[0] (the program path) is the switch AName.
 bool HasSwitchIn(const std::vector<std::string>& AArgs, std::string_view AName);

@@ -13,11 +13,11 @@ class IInstaller {
 };
 
 // Exit codes of the install mode.
-inline constexpr int INSTALL_OK = 0;
-inline constexpr int INSTALL_FAILED = 9;  // any failure not covered by a more specific code
+inline constexpr int InstallOk = 0;
+inline constexpr int InstallFailed = 9;  // any failure not covered by a more specific code
 // Exit codes of the uninstall mode.
-inline constexpr int UNINSTALL_OK = 0;
-inline constexpr int UNINSTALL_NOT_DONE = 1;
+inline constexpr int UninstallOk = 0;
+inline constexpr int UninstallNotDone = 1;
 
 // The service mode (see uAgentSupervisor.h): runs the service until it is told to stop;
 // false at once, without any message, when the system's service manager did not start

@@ -65,14 +65,14 @@ std::string ParentOf(const std::string& APath) {
 
 std::vector<std::string> InstallArguments(const std::string& AServerUrl, const std::string& AId,
                                           const std::string& AKey, const std::string& ABrandCode) {
-  return {"/" + std::string(SWITCH_INSTALAR), WithoutQuotes(AServerUrl), WithoutQuotes(AId),
+  return {"/" + std::string(SwitchInstalar), WithoutQuotes(AServerUrl), WithoutQuotes(AId),
           WithoutQuotes(AKey), WithoutQuotes(ABrandCode)};
 }
 
 bool RunElevated(TInstallContext& AContext, const std::vector<std::string>& AArgs, int& AExitCode) {
-  AExitCode = UNINSTALL_NOT_DONE;
+  AExitCode = UninstallNotDone;
   if (!AContext.Elevation || !AContext.Elevation->RunElevated(AArgs, AExitCode)) {
-    AExitCode = UNINSTALL_NOT_DONE;
+    AExitCode = UninstallNotDone;
     return false;
   }
   return true;
@@ -83,7 +83,7 @@ bool InstallElevated(TInstallContext& AContext, const std::string& AServerUrl,
                      const std::string& ABrandCode) {
   int ExitCode = 0;
   return RunElevated(AContext, InstallArguments(AServerUrl, AId, AKey, ABrandCode), ExitCode) &&
-         ExitCode == INSTALL_OK;
+         ExitCode == InstallOk;
 }
 
 bool HasServiceManagerAccess(TInstallContext& AContext) {
@@ -101,7 +101,7 @@ void RemoveService(TInstallContext& AContext) {
 
 int RunInstall(const std::vector<std::string>& AArgs, TInstallContext& AContext) {
   try {
-    const std::string InstallSwitch = "/" + std::string(SWITCH_INSTALAR);
+    const std::string InstallSwitch = "/" + std::string(SwitchInstalar);
     std::size_t At = AArgs.size();
     for (std::size_t I = 1; I < AArgs.size(); ++I) {
       if (SameTextAscii(AArgs[I], InstallSwitch)) {
@@ -113,18 +113,18 @@ int RunInstall(const std::vector<std::string>& AArgs, TInstallContext& AContext)
     const std::string Id = ArgAt(AArgs, At + 2);
     const std::string Key = ArgAt(AArgs, At + 3);
     const std::string Brand = ArgAt(AArgs, At + 4);
-    if (Url.empty() || Key.size() < INSTALL_MIN_KEY_LENGTH) return INSTALL_BAD_ARGUMENTS;
+    if (Url.empty() || Key.size() < InstallMinKeyLength) return InstallBadArguments;
 
     const ISystemFolders& Folders = *AContext.Folders;
     const std::string Folder = InstallFolder(Folders);
     std::error_code Error;
     fs::create_directories(PathOf(Folder), Error);
-    if (Error || !fs::is_directory(PathOf(Folder), Error)) return INSTALL_NO_FOLDER;
+    if (Error || !fs::is_directory(PathOf(Folder), Error)) return InstallNoFolder;
 
     const std::string Installed = InstalledExePath(Folders);
     if (!SameFile(AContext.ProgramPath, Installed) &&
         !CopyThroughTemporary(AContext.ProgramPath, Installed)) {
-      return INSTALL_COPY_FAILED;
+      return InstallCopyFailed;
     }
 
     const std::string SettingsPath = MachineSettingsPath(Folders);
@@ -148,27 +148,27 @@ int RunInstall(const std::vector<std::string>& AArgs, TInstallContext& AContext)
 
     if (AContext.Entry) {
       AContext.Entry->Write({"Halvora", "Quenmir Softwares", Installed, Folder, Installed,
-                             "/" + std::string(SWITCH_DESINSTALAR)});
+                             "/" + std::string(SwitchDesinstalar)});
     }
     try {
       if (AContext.Policy) AContext.Policy->SetSasPolicy(true);
     } catch (...) {
     }
-    return InstallService(AContext) ? INSTALL_OK : INSTALL_SERVICE_FAILED;
+    return InstallService(AContext) ? InstallOk : InstallServiceFailed;
   } catch (...) {
-    return INSTALL_FAILED;
+    return InstallFailed;
   }
 }
 
 int RunUninstall(TInstallContext& AContext) {
   if (!HasServiceManagerAccess(AContext)) {
-    int ExitCode = UNINSTALL_NOT_DONE;
-    return RunElevated(AContext, {"/" + std::string(SWITCH_DESINSTALAR)}, ExitCode)
+    int ExitCode = UninstallNotDone;
+    return RunElevated(AContext, {"/" + std::string(SwitchDesinstalar)}, ExitCode)
                ? ExitCode
-               : UNINSTALL_NOT_DONE;
+               : UninstallNotDone;
   }
-  if (!AContext.Dialogs || !AContext.Dialogs->Confirm(UNINSTALL_CONFIRM_TEXT)) {
-    return UNINSTALL_NOT_DONE;
+  if (!AContext.Dialogs || !AContext.Dialogs->Confirm(UninstallConfirmText)) {
+    return UninstallNotDone;
   }
   const ISystemFolders& Folders = *AContext.Folders;
   try {
@@ -190,8 +190,8 @@ int RunUninstall(TInstallContext& AContext) {
   } catch (...) {
   }
   if (AContext.RemoveInstallFolder) AContext.RemoveInstallFolder(InstallFolder(Folders));
-  AContext.Dialogs->Inform(UNINSTALL_DONE_TEXT);
-  return UNINSTALL_OK;
+  AContext.Dialogs->Inform(UninstallDoneText);
+  return UninstallOk;
 }
 
 }  // namespace halvora

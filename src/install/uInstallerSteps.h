@@ -11,19 +11,19 @@
 
 namespace halvora {
 
-// Exit codes of the install mode besides INSTALL_OK (0) and INSTALL_FAILED (9).
-inline constexpr int INSTALL_BAD_ARGUMENTS = 2;   // server URL missing or key too short
-inline constexpr int INSTALL_NO_FOLDER = 3;       // the installation folder was not created
-inline constexpr int INSTALL_COPY_FAILED = 4;     // copying the executable failed
-inline constexpr int INSTALL_SERVICE_FAILED = 5;  // the service was not created or started
+// Exit codes of the install mode besides InstallOk (0) and InstallFailed (9).
+inline constexpr int InstallBadArguments = 2;   // server URL missing or key too short
+inline constexpr int InstallNoFolder = 3;       // the installation folder was not created
+inline constexpr int InstallCopyFailed = 4;     // copying the executable failed
+inline constexpr int InstallServiceFailed = 5;  // the service was not created or started
 // Exit code read from an elevated copy that still runs when the wait ends.
-inline constexpr int ELEVATED_STILL_RUNNING = 259;
+inline constexpr int ElevatedStillRunning = 259;
 // Shortest key the installer accepts.
-inline constexpr std::size_t INSTALL_MIN_KEY_LENGTH = 32;
+inline constexpr std::size_t InstallMinKeyLength = 32;
 
-inline constexpr const char* UNINSTALL_CONFIRM_TEXT =
+inline constexpr const char* UninstallConfirmText =
     "Remover o Halvora deste computador?\r\nO suporte deixa de ter acesso permanente a ele.";
-inline constexpr const char* UNINSTALL_DONE_TEXT = "O Halvora foi removido deste computador.";
+inline constexpr const char* UninstallDoneText = "O Halvora foi removido deste computador.";
 
 // Starts this program again with administrator rights.
 class IElevation {
@@ -31,7 +31,7 @@ class IElevation {
   virtual ~IElevation() = default;
   // Runs the program's own file elevated with AArgs (the program path not included) and
   // waits for it at most 120 s. False when it was not started (elevation declined, no way to
-  // elevate); else AExitCode is its exit code, ELEVATED_STILL_RUNNING when it still runs.
+  // elevate); else AExitCode is its exit code, ElevatedStillRunning when it still runs.
   virtual bool RunElevated(const std::vector<std::string>& AArgs, int& AExitCode) = 0;
 };
 

@@ -18,23 +18,23 @@
 namespace halvora {
 namespace {
 
-constexpr std::string_view SECTION_SERVER = "Server";
-constexpr std::string_view KEY_URL = "Url";
-constexpr std::string_view KEY_HOST = "Host";  // older form of the relay, with KEY_PORT
-constexpr std::string_view KEY_PORT = "Port";
-constexpr std::string_view KEY_API_URL = "ApiUrl";
-constexpr std::string_view SECTION_CLIENT = "Client";
-constexpr std::string_view KEY_ID = "Id";
-constexpr std::string_view KEY_KEY = "Key";
-constexpr std::string_view KEY_BRAND = "Brand";
+constexpr std::string_view SectionServer = "Server";
+constexpr std::string_view KeyUrl = "Url";
+constexpr std::string_view KeyHost = "Host";  // older form of the relay, with KeyPort
+constexpr std::string_view KeyPort = "Port";
+constexpr std::string_view KeyApiUrl = "ApiUrl";
+constexpr std::string_view SectionClient = "Client";
+constexpr std::string_view KeyId = "Id";
+constexpr std::string_view KeyKey = "Key";
+constexpr std::string_view KeyBrand = "Brand";
 
-constexpr std::string_view DEFAULT_HOST = "127.0.0.1";
-constexpr int DEFAULT_PORT = 7800;
+constexpr std::string_view DefaultHost = "127.0.0.1";
+constexpr int DefaultPort = 7800;
 
-constexpr std::string_view KEY_ALPHABET = "0123456789abcdef";
-constexpr int KEY_LENGTH = 48;
-constexpr std::string_view PASSWORD_ALPHABET = "abcdefghjkmnpqrstuvwxyz23456789";
-constexpr int PASSWORD_LENGTH = 6;
+constexpr std::string_view KeyAlphabet = "0123456789abcdef";
+constexpr int KeyLength = 48;
+constexpr std::string_view PasswordAlphabet = "abcdefghjkmnpqrstuvwxyz23456789";
+constexpr int PasswordLength = 6;
 
 [[noreturn]] void FolderFailed(const std::filesystem::path& AFolder, const std::error_code& AError) {
   const std::u8string Name = AFolder.u8string();
@@ -74,7 +74,7 @@ std::string UserSettingsPath(const ISystemFolders& AFolders) {
 }  // namespace
 
 std::string SaveFailedText(const std::exception& AError) {
-  return std::string(SAVE_FAILED_PREFIX) + AError.what();
+  return std::string(SaveFailedPrefix) + AError.what();
 }
 
 std::string DefaultRelayUrl() { return HALVORA_DEFAULT_RELAY_URL; }
@@ -92,30 +92,30 @@ TSettings LoadSettings(const std::string& APath, std::string_view AProgramPath) 
   TIniFile Ini;
   Ini.Load(APath);
   TSettings Result;
-  Result.ServerUrl = Ini.ReadString(SECTION_SERVER, KEY_URL, "");
-  if (Result.ServerUrl.empty() && Ini.ValueExists(SECTION_SERVER, KEY_HOST)) {
-    Result.ServerUrl = "ws://" + Ini.ReadString(SECTION_SERVER, KEY_HOST, DEFAULT_HOST) + ":" +
-                       std::to_string(Ini.ReadInteger(SECTION_SERVER, KEY_PORT, DEFAULT_PORT)) +
+  Result.ServerUrl = Ini.ReadString(SectionServer, KeyUrl, "");
+  if (Result.ServerUrl.empty() && Ini.ValueExists(SectionServer, KeyHost)) {
+    Result.ServerUrl = "ws://" + Ini.ReadString(SectionServer, KeyHost, DefaultHost) + ":" +
+                       std::to_string(Ini.ReadInteger(SectionServer, KeyPort, DefaultPort)) +
                        "/relay";
   }
   if (Result.ServerUrl.empty()) Result.ServerUrl = DefaultRelayUrl();
-  Result.MyId = Ini.ReadString(SECTION_CLIENT, KEY_ID, "");
-  Result.Key = Ini.ReadString(SECTION_CLIENT, KEY_KEY, "");
-  Result.BrandCode = Ini.ReadString(SECTION_CLIENT, KEY_BRAND, "");
-  Result.ApiUrl = Ini.ReadString(SECTION_SERVER, KEY_API_URL, "");
+  Result.MyId = Ini.ReadString(SectionClient, KeyId, "");
+  Result.Key = Ini.ReadString(SectionClient, KeyKey, "");
+  Result.BrandCode = Ini.ReadString(SectionClient, KeyBrand, "");
+  Result.ApiUrl = Ini.ReadString(SectionServer, KeyApiUrl, "");
   if (Result.ApiUrl.empty()) Result.ApiUrl = UrlApiDoServidor(Result.ServerUrl);
   if (std::string Code = CodigoMarcaDoArquivo(AProgramPath); !Code.empty()) {
     Result.BrandCode = std::move(Code);
   }
-  if (Utf16Length(Result.Key) < KEY_LENGTH) Result.Key = NewKey();
+  if (Utf16Length(Result.Key) < KeyLength) Result.Key = NewKey();
   return Result;
 }
 
 void WriteSettings(TIniFile& AIni, const TSettings& ASettings) {
-  AIni.WriteString(SECTION_SERVER, KEY_URL, ASettings.ServerUrl);
-  AIni.WriteString(SECTION_CLIENT, KEY_ID, ASettings.MyId);
-  AIni.WriteString(SECTION_CLIENT, KEY_KEY, ASettings.Key);
-  AIni.WriteString(SECTION_CLIENT, KEY_BRAND, ASettings.BrandCode);
+  AIni.WriteString(SectionServer, KeyUrl, ASettings.ServerUrl);
+  AIni.WriteString(SectionClient, KeyId, ASettings.MyId);
+  AIni.WriteString(SectionClient, KeyKey, ASettings.Key);
+  AIni.WriteString(SectionClient, KeyBrand, ASettings.BrandCode);
 }
 
 void SaveSettings(const std::string& APath, const TSettings& ASettings, TSettingsScope AScope) {
@@ -125,8 +125,8 @@ void SaveSettings(const std::string& APath, const TSettings& ASettings, TSetting
   Ini.Load(APath);
   WriteSettings(Ini, ASettings);
   // Every copy of the older form goes, so none can come back into effect.
-  while (Ini.ValueExists(SECTION_SERVER, KEY_HOST)) Ini.DeleteKey(SECTION_SERVER, KEY_HOST);
-  while (Ini.ValueExists(SECTION_SERVER, KEY_PORT)) Ini.DeleteKey(SECTION_SERVER, KEY_PORT);
+  while (Ini.ValueExists(SectionServer, KeyHost)) Ini.DeleteKey(SectionServer, KeyHost);
+  while (Ini.ValueExists(SectionServer, KeyPort)) Ini.DeleteKey(SectionServer, KeyPort);
   Ini.Save(APath, OwnerOnly ? TReplaceMode::rmOwnerOnly : TReplaceMode::rmKeepMode);
 }
 
@@ -137,8 +137,8 @@ void SaveSettings(const ISystemFolders& AFolders, const TSettings& ASettings) {
     SaveSettings(UserSettingsPath(AFolders), ASettings, TSettingsScope::ssUser);
 }
 
-std::string NewKey() { return RandomString(KEY_ALPHABET, KEY_LENGTH); }
+std::string NewKey() { return RandomString(KeyAlphabet, KeyLength); }
 
-std::string NewPasswordText() { return RandomString(PASSWORD_ALPHABET, PASSWORD_LENGTH); }
+std::string NewPasswordText() { return RandomString(PasswordAlphabet, PasswordLength); }
 
 }  // namespace halvora

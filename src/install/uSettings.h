@@ -19,7 +19,7 @@ struct TSettings {
 };
 
 // Start of the status text shown when the settings cannot be saved.
-inline constexpr std::string_view SAVE_FAILED_PREFIX = "Não foi possível salvar a configuração: ";
+inline constexpr std::string_view SaveFailedPrefix = "Não foi possível salvar a configuração: ";
 
 // The status text for a failed SaveSettings.
 std::string SaveFailedText(const std::exception& AError);

@@ -153,12 +153,12 @@ TEST(TestClock, AWaitEndsExactlyWhenItsTimeHasComeOrWhenTheEventIsSet) {
   Waiter.join();
   EXPECT_EQ(Result, 0);
 
-  std::thread Woken([&] { Result = Clock.WaitFor(Wake, INFINITE_WAIT) ? 1 : 0; });
+  std::thread Woken([&] { Result = Clock.WaitFor(Wake, InfiniteWait) ? 1 : 0; });
   ASSERT_TRUE(Clock.WaitForWaiters(1));
   Wake.SetEvent();
   Woken.join();
   EXPECT_EQ(Result, 1);
-  EXPECT_EQ(Clock.Waits(), (std::vector<std::uint32_t>{60000, INFINITE_WAIT}));
+  EXPECT_EQ(Clock.Waits(), (std::vector<std::uint32_t>{60000, InfiniteWait}));
 }
 
 TEST(TestClock, TickCountWrapsAsAnUnsigned32BitCounter) {

@@ -29,7 +29,7 @@ class TSeamClock final : public IClock {
   explicit TSeamClock(THostSeam& ASeam) : FSeam(ASeam) {}
   std::uint32_t GetTickCount() override { return SystemClock().GetTickCount(); }
   bool WaitFor(TEvent& AEvent, std::uint32_t AMilliseconds) override {
-    if (AMilliseconds == INFINITE_WAIT || AMilliseconds < 60000)
+    if (AMilliseconds == InfiniteWait || AMilliseconds < 60000)
       return SystemClock().WaitFor(AEvent, AMilliseconds);
     FSeam.NoteWait(AMilliseconds);
     return SystemClock().WaitFor(AEvent, 1000);

@@ -149,7 +149,7 @@ TEST(TAgentSupervisor, RunPassesEveryTwoSecondsAndEndsTheAgentOnStop) {
   ASSERT_TRUE(Clock.WaitForWaits(1));
   EXPECT_EQ(Launcher.TakeLog(), std::vector<std::string>{"start:1"});
   Sessions.Set("2");
-  Clock.Advance(SUPERVISION_INTERVAL_MS - 1);
+  Clock.Advance(SupervisionIntervalMs - 1);
   ASSERT_TRUE(Clock.WaitForWaiters(1));
   EXPECT_TRUE(Launcher.TakeLog().empty());  // not yet
   Clock.Advance(1);
@@ -160,7 +160,7 @@ TEST(TAgentSupervisor, RunPassesEveryTwoSecondsAndEndsTheAgentOnStop) {
   Thread.WaitFor();
   EXPECT_EQ(Launcher.TakeLog(), std::vector<std::string>{"stop"});
   EXPECT_EQ(Supervisor.AgentSession(), "");
-  for (const std::uint32_t Wait : Clock.Waits()) EXPECT_EQ(Wait, SUPERVISION_INTERVAL_MS);
+  for (const std::uint32_t Wait : Clock.Waits()) EXPECT_EQ(Wait, SupervisionIntervalMs);
 }
 
 }  // namespace

@@ -26,24 +26,24 @@ struct TSwitchCase {
 
 TEST(TLaunchSwitches, RecognisesDashOrSlashAndTheNameInAnyCase) {
   const std::vector<TSwitchCase> Cases = {
-      {{"prog", "-servico"}, SWITCH_SERVICO, true},
-      {{"prog", "/SERVICO"}, SWITCH_SERVICO, true},
-      {{"prog", "/Servico"}, SWITCH_SERVICO, true},
-      {{"prog", "-DeSinStalar"}, SWITCH_DESINSTALAR, true},
-      {{"prog", "x", "", "y", "-dev"}, SWITCH_DEV, true},
-      {{"prog", "-instalar", "-agente"}, SWITCH_AGENTE, true},
-      {{"prog", "-instalar", "-agente"}, SWITCH_INSTALAR, true},
-      {{"prog", "servico"}, SWITCH_SERVICO, false},
-      {{"prog", "--servico"}, SWITCH_SERVICO, false},
-      {{"prog", "-servicox"}, SWITCH_SERVICO, false},
-      {{"prog", "-servic"}, SWITCH_SERVICO, false},
-      {{"prog", "\\servico"}, SWITCH_SERVICO, false},
-      {{"prog", "-servico"}, SWITCH_INSTALAR, false},
-      {{"prog", "-", ""}, SWITCH_DEV, false},
+      {{"prog", "-servico"}, SwitchServico, true},
+      {{"prog", "/SERVICO"}, SwitchServico, true},
+      {{"prog", "/Servico"}, SwitchServico, true},
+      {{"prog", "-DeSinStalar"}, SwitchDesinstalar, true},
+      {{"prog", "x", "", "y", "-dev"}, SwitchDev, true},
+      {{"prog", "-instalar", "-agente"}, SwitchAgente, true},
+      {{"prog", "-instalar", "-agente"}, SwitchInstalar, true},
+      {{"prog", "servico"}, SwitchServico, false},
+      {{"prog", "--servico"}, SwitchServico, false},
+      {{"prog", "-servicox"}, SwitchServico, false},
+      {{"prog", "-servic"}, SwitchServico, false},
+      {{"prog", "\\servico"}, SwitchServico, false},
+      {{"prog", "-servico"}, SwitchInstalar, false},
+      {{"prog", "-", ""}, SwitchDev, false},
       // The program path is never a switch, whatever it looks like.
-      {{"-servico"}, SWITCH_SERVICO, false},
-      {{"/servico", "x"}, SWITCH_SERVICO, false},
-      {{}, SWITCH_SERVICO, false},
+      {{"-servico"}, SwitchServico, false},
+      {{"/servico", "x"}, SwitchServico, false},
+      {{}, SwitchServico, false},
   };
   for (const TSwitchCase& Case : Cases) {
     std::string Trace = std::string(Case.Name) + " in";
@@ -55,7 +55,7 @@ TEST(TLaunchSwitches, RecognisesDashOrSlashAndTheNameInAnyCase) {
 
 TEST(TLaunchSwitches, AgentModeIsOffWithoutTheSwitchAndStable) {
   // The tests run without -agente.
-  EXPECT_FALSE(HasSwitch(SWITCH_AGENTE));
+  EXPECT_FALSE(HasSwitch(SwitchAgente));
   EXPECT_FALSE(IsAgentMode());
   EXPECT_FALSE(IsAgentMode());
 }

@@ -178,7 +178,7 @@ TEST(TInstallElevated, PassesTheValuesWithoutQuotesAndSucceedsOnlyOnExitCodeZero
 
   Rig.Elevation->ExitCode = 5;
   EXPECT_FALSE(InstallElevated(Rig.Context, "u", "1", Key32, "b"));
-  Rig.Elevation->ExitCode = ELEVATED_STILL_RUNNING;
+  Rig.Elevation->ExitCode = ElevatedStillRunning;
   EXPECT_FALSE(InstallElevated(Rig.Context, "u", "1", Key32, "b"));
   Rig.Elevation->Starts = false;
   EXPECT_FALSE(InstallElevated(Rig.Context, "u", "1", Key32, "b"));
@@ -194,14 +194,14 @@ TEST(TRunUninstall, RemovesEverythingAndSaysSo) {
   TInstallRig Rig;
   Install(Rig);
   EXPECT_EQ(RunUninstall(Rig.Context), 0);
-  EXPECT_EQ(Rig.Dialogs.Questions, std::vector<std::string>{UNINSTALL_CONFIRM_TEXT});
+  EXPECT_EQ(Rig.Dialogs.Questions, std::vector<std::string>{UninstallConfirmText});
   EXPECT_EQ(Rig.Services->Removals, 1);
   EXPECT_EQ(Rig.Sleeps, std::vector<std::uint32_t>{1500});
   EXPECT_EQ(Rig.Policy->Calls, std::vector<bool>{false});
   EXPECT_EQ(Rig.Entry->Removals, 1);
   EXPECT_FALSE(fs::exists(fs::path(MachineSettingsPath(Rig.Folders)).parent_path()));
   EXPECT_FALSE(fs::exists(InstallFolder(Rig.Folders)));
-  EXPECT_EQ(Rig.Dialogs.Notices, std::vector<std::string>{UNINSTALL_DONE_TEXT});
+  EXPECT_EQ(Rig.Dialogs.Notices, std::vector<std::string>{UninstallDoneText});
   EXPECT_TRUE(Rig.Elevation->Calls.empty());
 }
 
@@ -220,7 +220,7 @@ TEST(TRunUninstall, OnAComputerWithNothingInstalledStillEndsWithZeroAndTheMessag
   Rig.Policy->Throws = true;
   EXPECT_EQ(RunUninstall(Rig.Context), 0);
   EXPECT_EQ(Rig.Services->Removals, 1);
-  EXPECT_EQ(Rig.Dialogs.Notices, std::vector<std::string>{UNINSTALL_DONE_TEXT});
+  EXPECT_EQ(Rig.Dialogs.Notices, std::vector<std::string>{UninstallDoneText});
 }
 
 TEST(TRunUninstall, DeclinedChangesNothing) {
@@ -249,7 +249,7 @@ TEST(TRunUninstall, DeclinedChangesNothing) {
 }
 
 TEST(TRunUninstall, WithoutRightsEndsWithTheElevatedCopysExitCode) {
-  for (const int Code : {0, 1, ELEVATED_STILL_RUNNING}) {
+  for (const int Code : {0, 1, ElevatedStillRunning}) {
     TInstallRig Rig;
     Rig.Services->Access = false;
     Rig.Elevation->ExitCode = Code;

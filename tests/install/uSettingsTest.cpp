@@ -163,7 +163,7 @@ TEST_F(TSettingsFile, SaveToAnUnwritablePlaceThrowsAClearText) {
         Text.starts_with("Não foi possível salvar a configuração: erro ao criar a pasta \"" +
                          FFolder.Path("config/halvora") + "\": "))
         << Text;
-    EXPECT_GT(Text.size(), SAVE_FAILED_PREFIX.size() + FFolder.Path("config/halvora").size() + 30);
+    EXPECT_GT(Text.size(), SaveFailedPrefix.size() + FFolder.Path("config/halvora").size() + 30);
   }
   EXPECT_EQ(ReadFile(FFolder.Path("config/halvora")), "not a folder");
 }

@@ -58,7 +58,7 @@ TIdBytes WithoutLast(TIdBytes ABytes) {
 
 const TIdBytes cJpeg = {0xFF, 0xD8, 0x01, 0x02, 0xFF, 0xD9};
 const TIdBytes cData = {'d', 0, 'a', 0xFF};
-const std::string cNonce = "0123456789abcdef0123456789abcdef";
+const std::string Nonce = "0123456789abcdef0123456789abcdef";
 
 TIdBytes Frame(std::initializer_list<TIdBytes> ATiles, std::uint16_t ACount,
                std::uint16_t AWidth = 100, std::uint16_t AHeight = 70) {
@@ -104,8 +104,8 @@ std::vector<TCase> Catalogue() {
       Row(51, TConnectResultMessage{0, "Conectado.", "senha"}, Text("0|Conectado.|senha"),
           {Text(""), Text("x|a|b"), Text(" 0|a|b")}),
       Row(52, TRelayErrorMessage{"Mensagem vazia."}, Text("Mensagem vazia.")),
-      Row(100, TChallengeMessage{cNonce}, Text(cNonce),
-          {Text(""), Text(cNonce.substr(1)), Text(cNonce + "0"),
+      Row(100, TChallengeMessage{Nonce}, Text(Nonce),
+          {Text(""), Text(Nonce.substr(1)), Text(Nonce + "0"),
            Text("0123456789ABCDEF0123456789abcdef"), Text("0123456789abcdeg0123456789abcdef")}),
       Row(101, TProofMessage{std::string(64, 'a')}, Text(std::string(64, 'a'))),
       Row(102, TAccessResultMessage{true}, {1}, {{}, {2}, {1, 0}}),

@@ -13,7 +13,7 @@ bool TTestClock::WaitFor(TEvent& AEvent, std::uint32_t AMilliseconds) {
   std::uint64_t Deadline = 0;
   {
     std::lock_guard Guard(FLock);
-    Deadline = AMilliseconds == INFINITE_WAIT ? UINT64_MAX : FNow + AMilliseconds;
+    Deadline = AMilliseconds == InfiniteWait ? UINT64_MAX : FNow + AMilliseconds;
     FWaiters.push_back(&AEvent);
     FWaits.push_back(AMilliseconds);
   }

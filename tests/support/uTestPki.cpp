@@ -28,7 +28,7 @@ using TExtension = std::unique_ptr<X509_EXTENSION, TFree<X509_EXTENSION, X509_EX
 // One extension in OpenSSL's configuration syntax, e.g. {NID_basic_constraints, "critical,CA:TRUE"}.
 using TExtensions = std::vector<std::pair<int, std::string>>;
 
-constexpr long kHour = 3600;
+constexpr long Hour = 3600;
 
 void Check(bool AOk, const char* AWhat) {
   if (!AOk) throw std::runtime_error(std::string("test PKI: ") + AWhat + " failed");
@@ -62,8 +62,8 @@ TCert NewCert(EVP_PKEY* AKey, const std::string& ACommonName, X509* AIssuer,
   X509* issuer = AIssuer ? AIssuer : cert.get();
   X509_NAME* subject = X509_get_subject_name(cert.get());
   Check(X509_set_version(cert.get(), X509_VERSION_3) == 1 &&
-            X509_gmtime_adj(X509_getm_notBefore(cert.get()), -kHour) != nullptr &&
-            X509_gmtime_adj(X509_getm_notAfter(cert.get()), 23 * kHour) != nullptr &&
+            X509_gmtime_adj(X509_getm_notBefore(cert.get()), -Hour) != nullptr &&
+            X509_gmtime_adj(X509_getm_notAfter(cert.get()), 23 * Hour) != nullptr &&
             X509_set_pubkey(cert.get(), AKey) == 1 &&
             X509_NAME_add_entry_by_txt(
                 subject, "CN", MBSTRING_UTF8,

@@ -34,9 +34,9 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-constexpr std::size_t kMaxMessage = std::size_t{64} << 20;
+constexpr std::size_t MaxMessage = std::size_t{64} << 20;
 // Guards the test thread against a hung I/O thread only; a healthy run never comes close.
-constexpr auto kIoSafetyTimeout = std::chrono::seconds(60);
+constexpr auto IoSafetyTimeout = std::chrono::seconds(60);
 
 using TReply = std::shared_ptr<std::promise<bool>>;
 
@@ -185,7 +185,7 @@ class TWsSession final : public IWsSession, public std::enable_shared_from_this<
   }
 
   void Start() {
-    if constexpr (kSecure) {
+    if constexpr (IsSecure) {
       FWs.next_layer().async_handshake(net::ssl::stream_base::server,
                                        [self = Self()](beast::error_code AError) {
                                          if (!AError) self->ReadRequest();
@@ -238,7 +238,7 @@ class TWsSession final : public IWsSession, public std::enable_shared_from_this<
   }
 
  private:
-  static constexpr bool kSecure = std::is_same_v<TWs, TSecureWs>;
+  static constexpr bool IsSecure = std::is_same_v<TWs, TSecureWs>;
 
   std::shared_ptr<TWsSession> Self() { return this->shared_from_this(); }
   bool Writable() const { return !FEnded && !FCloseSent; }
@@ -251,7 +251,7 @@ class TWsSession final : public IWsSession, public std::enable_shared_from_this<
   }
 
   void Upgrade() {
-    FWs.read_message_max(kMaxMessage);
+    FWs.read_message_max(MaxMessage);
     FWs.auto_fragment(false);
     FWs.async_accept(FRequest, [self = Self()](beast::error_code AError) {
       if (!AError) self->Opened();
@@ -268,7 +268,7 @@ class TWsSession final : public IWsSession, public std::enable_shared_from_this<
   TUpgradeInfo UpgradeInfo() {
     TUpgradeInfo info{Text(FRequest.target()), Text(FRequest[http::field::user_agent]),
                       Text(FRequest[http::field::host]), {}};
-    if constexpr (kSecure) {
+    if constexpr (IsSecure) {
       if (const char* name = SSL_get_servername(FWs.next_layer().native_handle(),
                                                 TLSEXT_NAMETYPE_host_name)) {
         info.ServerName = name;
@@ -387,7 +387,7 @@ bool CallSession(const TWsConnectionState& AState,
             [session = std::move(session), reply, AOperation = std::move(AOperation)] {
               AOperation(*session, reply);
             });
-  if (result.wait_for(kIoSafetyTimeout) != std::future_status::ready) return false;
+  if (result.wait_for(IoSafetyTimeout) != std::future_status::ready) return false;
   try {
     return result.get();
   } catch (const std::future_error&) {  // the operation was discarded unrun

@@ -33,7 +33,7 @@ using TPlainClient = websocket::stream<tcp::socket>;
 using TSecureClient = websocket::stream<beast::ssl_stream<tcp::socket>>;
 
 // Guards against hangs only; a healthy run never comes close.
-constexpr auto kSafetyTimeout = std::chrono::seconds(30);
+constexpr auto SafetyTimeout = std::chrono::seconds(30);
 
 TIdBytes Bytes(const std::string& AText) { return TIdBytes(AText.begin(), AText.end()); }
 
@@ -48,7 +48,7 @@ beast::error_code Await(net::io_context& AIo, TStart AStart) {
   auto result = std::make_shared<std::optional<beast::error_code>>();
   AStart([result](beast::error_code AError, auto&&...) { *result = AError; });
   AIo.restart();
-  const auto deadline = std::chrono::steady_clock::now() + kSafetyTimeout;
+  const auto deadline = std::chrono::steady_clock::now() + SafetyTimeout;
   while (!*result && AIo.run_one_until(deadline) > 0) {
   }
   return result->value_or(net::error::timed_out);

@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t cMaxNameUnits = 240;
+constexpr std::size_t MaxNameUnits = 240;
 
 // UTF-16 units of a UTF-8 text; -1 when it is not well-formed UTF-8.
 long Utf16Units(std::string_view AText) {
@@ -57,7 +57,7 @@ class EClipFailure : public std::runtime_error {
 
 std::string SafeRelativeName(std::string_view AName) {
   const long Units = Utf16Units(AName);
-  if (Units <= 0 || Units > static_cast<long>(cMaxNameUnits)) return {};
+  if (Units <= 0 || Units > static_cast<long>(MaxNameUnits)) return {};
   std::string Result;
   std::size_t Start = 0;
   while (true) {
@@ -180,8 +180,8 @@ namespace {
 
 bool Collect(const fs::path& APath, const std::string& ARelName, TClipList& AList,
              std::string& AError) {
-  if (AList.Entries.size() >= cClipMaxEntries) {
-    AError = "mais de " + std::to_string(cClipMaxEntries) + " itens";
+  if (AList.Entries.size() >= ClipMaxEntries) {
+    AError = "mais de " + std::to_string(ClipMaxEntries) + " itens";
     return false;
   }
   std::error_code Error;
@@ -194,8 +194,8 @@ bool Collect(const fs::path& APath, const std::string& ARelName, TClipList& ALis
   }
   AList.Total += Entry.Size;
   AList.Entries.push_back(Entry);
-  if (AList.Total > cClipMaxBytes) {
-    AError = "mais de " + std::to_string(cClipMaxBytes / (1024 * 1024)) + " MB";
+  if (AList.Total > ClipMaxBytes) {
+    AError = "mais de " + std::to_string(ClipMaxBytes / (1024 * 1024)) + " MB";
     return false;
   }
   if (!Entry.IsDir || fs::is_symlink(APath)) return true;
@@ -216,10 +216,10 @@ bool SendEntry(std::uint32_t AId, const TClipEntry& AEntry, const TSendFunc& ASe
   if (!File) return true;
   if (!ASend(cmdClipFileEntry, Header)) return false;
   std::uint64_t Remaining = AEntry.Size;
-  std::vector<std::uint8_t> Buffer(cClipChunkBytes);
+  std::vector<std::uint8_t> Buffer(ClipChunkBytes);
   while (Remaining > 0) {
     File.read(reinterpret_cast<char*>(Buffer.data()),
-              static_cast<std::streamsize>(std::min<std::uint64_t>(Remaining, cClipChunkBytes)));
+              static_cast<std::streamsize>(std::min<std::uint64_t>(Remaining, ClipChunkBytes)));
     const auto Count = static_cast<std::size_t>(File.gcount());
     if (Count == 0) break;  // the file became shorter
     const TBytes Chunk = TClipFileDataMessage{AId, {Buffer.data(), Count}}.Encode();

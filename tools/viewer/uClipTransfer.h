@@ -14,9 +14,9 @@
 namespace halvora::viewer {
 
 // Limits of one file transfer, the same on both sides.
-inline constexpr std::uint32_t cClipMaxEntries = ClipTransferMaxEntries;
-inline constexpr std::uint64_t cClipMaxBytes = ClipTransferMaxBytes;
-inline constexpr std::size_t cClipChunkBytes = ClipDataChunkBytes;
+inline constexpr std::uint32_t ClipMaxEntries = ClipTransferMaxEntries;
+inline constexpr std::uint64_t ClipMaxBytes = ClipTransferMaxBytes;
+inline constexpr std::size_t ClipChunkBytes = ClipDataChunkBytes;
 
 // A received entry name made safe for the receive folder: the parts of a relative name
 // (separated by "\" or "/") joined with "/"; empty when the name is rejected (empty, longer

@@ -11,9 +11,9 @@ namespace halvora::viewer {
 
 namespace {
 
-constexpr auto cConnectTimeout = std::chrono::seconds(15);
+constexpr auto ConnectTimeout = std::chrono::seconds(15);
 // Each step of log-in and admission; the host itself gives up a challenge after 30 s.
-constexpr auto cLoginTimeout = std::chrono::seconds(35);
+constexpr auto LoginTimeout = std::chrono::seconds(35);
 
 // Ends the run with an exit code and a text for the person running the viewer.
 class EViewerExit : public std::runtime_error {
@@ -98,7 +98,7 @@ void TViewer::Connect() {
   if (!ParseRelayUrl(FOptions.Relay, Url))
     throw EViewerExit(ecLocalError, "Endereço de relay inválido: " + FOptions.Relay);
   std::string Error;
-  if (!FConn.Open(Url, FOptions.CaFile, std::min(FDeadline, TClock::now() + cConnectTimeout),
+  if (!FConn.Open(Url, FOptions.CaFile, std::min(FDeadline, TClock::now() + ConnectTimeout),
                   Error))
     throw EViewerExit(ecNoConnection, "Sem conexão com o relay: " + Error);
   FOut << "Conectado a " << FOptions.Relay << '\n';
@@ -138,7 +138,7 @@ void TViewer::Admit() {
 std::uint8_t TViewer::AwaitOneOf(std::initializer_list<std::uint8_t> ACommands,
                                  const std::string& AWhat) {
   const std::uint64_t Before = FMessages;
-  const auto End = Pump(TClock::now() + cLoginTimeout, [&] {
+  const auto End = Pump(TClock::now() + LoginTimeout, [&] {
     return FMessages > Before &&
            std::find(ACommands.begin(), ACommands.end(), FLastCmd) != ACommands.end();
   });

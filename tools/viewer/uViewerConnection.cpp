@@ -29,8 +29,8 @@ using TError = beast::error_code;
 using TPlain = websocket::stream<tcp::socket>;
 using TSecure = websocket::stream<beast::ssl_stream<tcp::socket>>;
 
-constexpr auto cSendTimeout = std::chrono::seconds(30);
-constexpr auto cCloseTimeout = std::chrono::seconds(2);
+constexpr auto SendTimeout = std::chrono::seconds(30);
+constexpr auto CloseTimeout = std::chrono::seconds(2);
 
 bool IsAddress(const std::string& AHost) {
   TError Error;
@@ -165,7 +165,7 @@ class TViewerConnection::TImpl {
     Message.push_back(ACmd);
     Message.insert(Message.end(), APayload.begin(), APayload.end());
     TError Error;
-    const bool Done = Await(TClock::now() + cSendTimeout, Error, [&](auto ADone) {
+    const bool Done = Await(TClock::now() + SendTimeout, Error, [&](auto ADone) {
       WithWs([&](auto& AWs) {
         AWs.async_write(net::buffer(Message),
                         [ADone](TError AError, std::size_t) { ADone(AError); });
@@ -203,7 +203,7 @@ class TViewerConnection::TImpl {
     if (FOpen) {
       FOpen = false;
       TError Ignored;
-      Await(TClock::now() + cCloseTimeout, Ignored, [&](auto ADone) {
+      Await(TClock::now() + CloseTimeout, Ignored, [&](auto ADone) {
         WithWs([&](auto& AWs) { AWs.async_close(websocket::close_code::normal, ADone); });
       });
     }
@@ -211,7 +211,7 @@ class TViewerConnection::TImpl {
       TError Ignored;
       Socket().close(Ignored);
       FIo.restart();
-      FIo.run_for(cCloseTimeout);  // lets aborted operations finish
+      FIo.run_for(CloseTimeout);  // lets aborted operations finish
     }
   }
 
@@ -253,7 +253,7 @@ class TViewerConnection::TImpl {
       FOpen = false;
       TError Ignored;
       Socket().close(Ignored);
-      RunUntil(*Done, TClock::now() + cCloseTimeout);
+      RunUntil(*Done, TClock::now() + CloseTimeout);
     }
     AError = *Error;
     return InTime;

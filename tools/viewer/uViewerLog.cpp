@@ -8,13 +8,13 @@ namespace halvora::viewer {
 
 namespace {
 
-constexpr std::size_t cTextShown = 200;
-constexpr std::size_t cBytesShown = 16;
+constexpr std::size_t TextShown = 200;
+constexpr std::size_t BytesShown = 16;
 
 // The text in double quotes with control characters, quotes and backslashes escaped;
 // long texts are cut at a character boundary.
 std::string Quoted(const TBytes& ABytes) {
-  std::size_t Shown = std::min(ABytes.size(), cTextShown);
+  std::size_t Shown = std::min(ABytes.size(), TextShown);
   while (Shown < ABytes.size() && Shown > 0 && (ABytes[Shown] & 0xC0) == 0x80) --Shown;
   std::string Result = "\"";
   for (std::size_t I = 0; I < Shown; ++I) {
@@ -52,13 +52,13 @@ std::string Quoted(const TBytes& ABytes) {
 
 std::string Hex(const TBytes& ABytes) {
   std::string Result;
-  for (std::size_t I = 0; I < std::min(ABytes.size(), cBytesShown); ++I) {
+  for (std::size_t I = 0; I < std::min(ABytes.size(), BytesShown); ++I) {
     char Byte[4];
     std::snprintf(Byte, sizeof Byte, "%02x", ABytes[I]);
     if (I > 0) Result += ' ';
     Result += Byte;
   }
-  if (ABytes.size() > cBytesShown) Result += " ...";
+  if (ABytes.size() > BytesShown) Result += " ...";
   return Result;
 }
 

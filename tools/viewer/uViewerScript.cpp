@@ -112,7 +112,7 @@ TScriptCommand ParseLine(std::string_view ALine) {
     Command.Op = Frames ? TScriptOp::soWaitFrames : TScriptOp::soWaitFor;
     Command.Count = Frames ? Number(Words[1], 1, 1000000, "número de frames")
                            : Number(Words[1], 1, 255, "número de mensagem");
-    Command.Ms = Words.size() == 3 ? Number(Words[2], 0, 86400000, "tempo") : cDefaultWaitMs;
+    Command.Ms = Words.size() == 3 ? Number(Words[2], 0, 86400000, "tempo") : DefaultWaitMs;
   } else if (Name == "mouse") {
     ExpectWords(Words, 5, 6, "mouse MONITOR X Y AÇÃO [RODA]");
     Command.Op = TScriptOp::soMouse;

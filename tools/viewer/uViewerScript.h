@@ -28,7 +28,7 @@ enum class TScriptOp {
 };
 
 // Wait time-out when a command names none.
-inline constexpr int cDefaultWaitMs = 10000;
+inline constexpr int DefaultWaitMs = 10000;
 
 // One parsed script line. Only the fields of its operation are set.
 struct TScriptCommand {

@@ -15,7 +15,7 @@ struct TKeyEntry {
 };
 
 // Codes that do not follow a run (letters, digits, numeric-pad digits, function keys).
-constexpr TKeyEntry cKeys[] = {
+constexpr TKeyEntry Keys[] = {
     {0x08, {XK_BackSpace}},
     {0x09, {XK_Tab}},
     {0x0C, {XK_KP_Begin, XK_Clear}},  // Clear: numeric-pad 5 without Num Lock
@@ -97,7 +97,7 @@ struct TKeyTable {
   std::array<std::uint8_t, 256> Count{};
 
   TKeyTable() {
-    for (const TKeyEntry& Entry : cKeys) {
+    for (const TKeyEntry& Entry : Keys) {
       Syms[Entry.VKey] = Entry.Syms;
       Count[Entry.VKey] = Entry.Syms[1] == NoSymbol ? 1 : 2;
     }

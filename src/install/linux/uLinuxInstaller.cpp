@@ -26,14 +26,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* UNIT_NAME = "halvora.service";
-constexpr const char* SERVICE_DESCRIPTION =
+constexpr const char* UnitName = "halvora.service";
+constexpr const char* ServiceDescription =
     "Mantém o Halvora disponível para o suporte autorizado acessar este computador.";
-constexpr std::uint32_t ELEVATED_WAIT_MS = 120000;
-constexpr std::uint32_t ELEVATED_POLL_MS = 50;
+constexpr std::uint32_t ElevatedWaitMs = 120000;
+constexpr std::uint32_t ElevatedPollMs = 50;
 // pkexec's own exit codes: the prompt was dismissed, or the user is not authorised.
-constexpr int PKEXEC_DISMISSED = 126;
-constexpr int PKEXEC_NOT_AUTHORIZED = 127;
+constexpr int PkexecDismissed = 126;
+constexpr int PkexecNotAuthorized = 127;
 
 std::vector<char*> ArgvOf(std::vector<std::string>& AArgs) {
   std::vector<char*> Result;
@@ -120,17 +120,17 @@ bool TPkexecElevation::RunElevated(const std::vector<std::string>& AArgs, int& A
     const pid_t Done = waitpid(Pid, &Status, WNOHANG);
     if (Done == Pid) {
       const int Code = ExitCodeOf(Status);
-      if (Code == PKEXEC_DISMISSED || Code == PKEXEC_NOT_AUTHORIZED) return false;
+      if (Code == PkexecDismissed || Code == PkexecNotAuthorized) return false;
       AExitCode = Code < 0 ? 1 : Code;
       return true;
     }
     if (Done < 0 && errno != EINTR) return false;
-    if (FClock.GetTickCount() - Start >= ELEVATED_WAIT_MS) {
+    if (FClock.GetTickCount() - Start >= ElevatedWaitMs) {
       // The elevated copy goes on; it is reaped when this process ends.
-      AExitCode = ELEVATED_STILL_RUNNING;
+      AExitCode = ElevatedStillRunning;
       return true;
     }
-    FClock.WaitFor(Never, ELEVATED_POLL_MS);
+    FClock.WaitFor(Never, ElevatedPollMs);
   }
 }
 
@@ -139,7 +139,7 @@ bool TSystemdServices::HasAccess() {
 }
 
 std::string TSystemdServices::UnitPath() const {
-  return Under(FRoot, std::string("etc/systemd/system/") + UNIT_NAME);
+  return Under(FRoot, std::string("etc/systemd/system/") + UnitName);
 }
 
 std::string TSystemdServices::UnitText(const std::string& AExePath) {
@@ -147,10 +147,10 @@ std::string TSystemdServices::UnitText(const std::string& AExePath) {
   Text += "# Keeps the agent running in the X11 session that owns seat0; Wayland sessions\n";
   Text += "# and text consoles get no agent.\n";
   Text += "[Unit]\n";
-  Text += std::string("Description=") + SERVICE_DESCRIPTION + "\n";
+  Text += std::string("Description=") + ServiceDescription + "\n";
   Text += "After=systemd-logind.service\n\n";
   Text += "[Service]\nType=simple\n";
-  Text += "ExecStart=" + QuoteArg(AExePath) + " /" + std::string(SWITCH_SERVICO) + "\n\n";
+  Text += "ExecStart=" + QuoteArg(AExePath) + " /" + std::string(SwitchServico) + "\n\n";
   Text += "[Install]\nWantedBy=multi-user.target\n";
   return Text;
 }
@@ -168,14 +168,14 @@ bool TSystemdServices::InstallService(const std::string& AExePath) {
     return false;
   }
   // restart starts a stopped unit and restarts a running one with the new definition.
-  return Systemctl({"daemon-reload"}) && Systemctl({"enable", UNIT_NAME}) &&
-         Systemctl({"restart", UNIT_NAME});
+  return Systemctl({"daemon-reload"}) && Systemctl({"enable", UnitName}) &&
+         Systemctl({"restart", UnitName});
 }
 
 void TSystemdServices::RemoveService() {
   std::error_code Error;
   if (!fs::exists(PathOf(UnitPath()), Error)) return;
-  Systemctl({"disable", "--now", UNIT_NAME});
+  Systemctl({"disable", "--now", UnitName});
   fs::remove(PathOf(UnitPath()), Error);
   Systemctl({"daemon-reload"});
 }

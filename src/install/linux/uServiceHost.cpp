@@ -24,8 +24,8 @@
 namespace halvora {
 namespace {
 
-constexpr const char* CONSOLE_SEAT = "seat0";
-constexpr std::uint32_t STOP_POLL_MS = 50;
+constexpr const char* ConsoleSeat = "seat0";
+constexpr std::uint32_t StopPollMs = 50;
 
 // A string logind allocated, freed with the object.
 struct TSdString {
@@ -158,7 +158,7 @@ std::string ServiceProgramPath() {
 
 std::string TLogindSessions::ConsoleSession() {
   TSdString Session;
-  if (sd_seat_get_active(CONSOLE_SEAT, &Session.Value, nullptr) < 0) return {};
+  if (sd_seat_get_active(ConsoleSeat, &Session.Value, nullptr) < 0) return {};
   return Session.Text();
 }
 
@@ -192,14 +192,14 @@ bool TSessionAgentLauncher::StartAgent(const std::string& ASession) {
   Wanted["SHELL"] = User.Shell;
   Wanted["PATH"] = "/usr/local/bin:/usr/bin:/bin";
   Wanted["XDG_SESSION_ID"] = ASession;
-  Wanted["XDG_SEAT"] = CONSOLE_SEAT;
+  Wanted["XDG_SEAT"] = ConsoleSeat;
   std::vector<std::string> EnvText;
   for (const auto& [Name, Value] : Wanted) EnvText.push_back(Name + "=" + Value);
   std::vector<char*> EnvP;
   for (std::string& Entry : EnvText) EnvP.push_back(Entry.data());
   EnvP.push_back(nullptr);
   std::string Exe = FExePath;
-  std::string Switch = "/" + std::string(SWITCH_AGENTE);
+  std::string Switch = "/" + std::string(SwitchAgente);
   char* Argv[] = {Exe.data(), Switch.data(), nullptr};
   const std::string WorkFolder = FolderOf(FExePath);
 
@@ -235,9 +235,9 @@ void TSessionAgentLauncher::StopAgent() {
   if (FPid > 0 && IsAgentAlive()) {
     kill(FPid, SIGTERM);
     TEvent Never(true, false);
-    for (std::uint32_t Waited = 0; Waited < AGENT_STOP_WAIT_MS && IsAgentAlive();
-         Waited += STOP_POLL_MS) {
-      SystemClock().WaitFor(Never, STOP_POLL_MS);
+    for (std::uint32_t Waited = 0; Waited < AgentStopWaitMs && IsAgentAlive();
+         Waited += StopPollMs) {
+      SystemClock().WaitFor(Never, StopPollMs);
     }
     if (IsAgentAlive()) {
       kill(FPid, SIGKILL);

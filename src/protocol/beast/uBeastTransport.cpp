@@ -30,13 +30,13 @@ using tcp = net::ip::tcp;
 using TError = boost::system::error_code;
 using TClock = std::chrono::steady_clock;
 
-constexpr auto cResolveTimeout = std::chrono::seconds(8);
-constexpr auto cConnectTimeout = std::chrono::seconds(8);
-constexpr auto cTlsTimeout = std::chrono::seconds(15);
-constexpr auto cUpgradeTimeout = std::chrono::seconds(60);
-constexpr auto cSendTimeout = std::chrono::seconds(15);
+constexpr auto ResolveTimeout = std::chrono::seconds(8);
+constexpr auto ConnectTimeout = std::chrono::seconds(8);
+constexpr auto TlsTimeout = std::chrono::seconds(15);
+constexpr auto UpgradeTimeout = std::chrono::seconds(60);
+constexpr auto SendTimeout = std::chrono::seconds(15);
 // A client masks what it sends into this buffer: a 1 MiB message leaves in 16 writes.
-constexpr std::size_t cMaskBufferBytes = 64 * 1024;
+constexpr std::size_t MaskBufferBytes = 64 * 1024;
 
 // The outcome of one operation run on the I/O thread, awaited by the calling thread.
 class TCompletion {
@@ -146,7 +146,7 @@ void Configure(TWs& AWs) {
   AWs.read_message_max(0);  // the relay client enforces its own limit
   AWs.auto_fragment(false);
   AWs.binary(true);
-  AWs.write_buffer_bytes(cMaskBufferBytes);
+  AWs.write_buffer_bytes(MaskBufferBytes);
 }
 
 }  // namespace
@@ -174,7 +174,7 @@ class TBeastTransport::TConnection {
         FLookup = Lookup;
       }
       // Close finishes the lookup it finds; one that ran before FLookup was set shows here.
-      if (FClosed.load() || Lookup->Wait(cResolveTimeout, Endpoints).failed()) return false;
+      if (FClosed.load() || Lookup->Wait(ResolveTimeout, Endpoints).failed()) return false;
     } catch (...) {
       return false;  // no thread for the lookup
     }
@@ -191,14 +191,14 @@ class TBeastTransport::TConnection {
                            ADone(AError);
                          });
     };
-    if (Run(Connect, cConnectTimeout).failed()) return false;
+    if (Run(Connect, ConnectTimeout).failed()) return false;
 
     const auto Handshake = [this, &AHost](auto ADone) {
       auto& Tls = FSecure->next_layer();
       if (!ExpectPeer(Tls.native_handle(), AHost)) return ADone(net::error::invalid_argument);
       Tls.async_handshake(ssl::stream_base::client, ADone);
     };
-    if (ASecure && Run(Handshake, cTlsTimeout).failed()) return false;
+    if (ASecure && Run(Handshake, TlsTimeout).failed()) return false;
 
     const std::string Host = HostHeader(AHost, APort, ASecure);
     const auto Upgrade = [this, &Host, &APath](auto ADone) {
@@ -210,7 +210,7 @@ class TBeastTransport::TConnection {
         });
       });
     };
-    return !Run(Upgrade, cUpgradeTimeout).failed();
+    return !Run(Upgrade, UpgradeTimeout).failed();
   }
 
   bool Receive(std::uint8_t* ABuffer, std::size_t ASize, std::size_t& ARead, TBufferType& AType) {
@@ -254,7 +254,7 @@ class TBeastTransport::TConnection {
                         [ADone](const TError& AError, std::size_t) { ADone(AError); });
       });
     };
-    return !Run(Write, cSendTimeout).failed();
+    return !Run(Write, SendTimeout).failed();
   }
 
   void Close() {

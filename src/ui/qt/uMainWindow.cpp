@@ -13,7 +13,7 @@
 namespace halvora {
 namespace {
 
-constexpr int cLogoSize = 56;
+constexpr int LogoSize = 56;
 const QString cDialogTitle = QStringLiteral("Halvora");
 
 QString ToQt(const std::string& AText) {
@@ -110,14 +110,14 @@ TMainWindow::TMainWindow() {
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(440, 384);
-  SetFill(this, QColor(cWindowBackground));
+  SetFill(this, QColor(WindowBackground));
   QFont Font(QStringLiteral("Segoe UI"));
   Font.setPixelSize(12);
   setFont(Font);
   setWindowIcon(ApplicationIcon());
 
   FHeader = Panel(this, "pnlHeader", QRect(0, 0, 440, 76));
-  FLogo = Label(FHeader, "imgLogo", QRect(16, 10, cLogoSize, cLogoSize));
+  FLogo = Label(FHeader, "imgLogo", QRect(16, 10, LogoSize, LogoSize));
   FLogo->setAlignment(Qt::AlignCenter);
   FTitle = Label(FHeader, "lblTitle", QRect(86, 12, 0, 0));
   FSubtitle = Label(FHeader, "lblSubtitle", QRect(87, 46, 0, 0));
@@ -204,8 +204,8 @@ void TMainWindow::RenderLogo() {
     FLogo->setPixmap(PngPixmap(BuiltInLogoPng()));
     return;
   }
-  if (Image.width() > cLogoSize || Image.height() > cLogoSize)
-    Image = Image.scaled(cLogoSize, cLogoSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  if (Image.width() > LogoSize || Image.height() > LogoSize)
+    Image = Image.scaled(LogoSize, LogoSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   FLogo->setPixmap(QPixmap::fromImage(Image));
 }
 

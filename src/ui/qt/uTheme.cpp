@@ -20,7 +20,7 @@ void TButton::paintEvent(QPaintEvent*) {
   QPainter Painter(this);
   const QWidget* Parent = parentWidget();
   Painter.fillRect(rect(), Parent ? Parent->palette().color(Parent->backgroundRole())
-                                  : QColor(cWindowBackground));
+                                  : QColor(WindowBackground));
 
   // Half-pixel offsets put the 1 px pens exactly on the edge pixels.
   Painter.setRenderHint(QPainter::Antialiasing);
@@ -28,7 +28,7 @@ void TButton::paintEvent(QPaintEvent*) {
   Painter.setBrush(QColor(Colors.FFill));
   Painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
   if (hasFocus() && isEnabled()) {
-    Painter.setPen(QColor(cFocusRing));
+    Painter.setPen(QColor(FocusRing));
     Painter.setBrush(Qt::NoBrush);
     Painter.drawRoundedRect(QRectF(rect()).adjusted(3.5, 3.5, -3.5, -3.5), 2, 2);
   }

@@ -5,8 +5,8 @@
 
 namespace halvora {
 
-inline constexpr QRgb cWindowBackground = qRgb(0xEE, 0xF5, 0xF8);
-inline constexpr QRgb cFocusRing = qRgb(0x94, 0xC2, 0xCF);
+inline constexpr QRgb WindowBackground = qRgb(0xEE, 0xF5, 0xF8);
+inline constexpr QRgb FocusRing = qRgb(0x94, 0xC2, 0xCF);
 
 // A button's look; when several apply, the first listed wins.
 enum class TButtonState {
@@ -22,7 +22,7 @@ struct TButtonColors {
   QRgb FCaption;
 };
 
-inline constexpr TButtonColors cButtonColors[] = {
+inline constexpr TButtonColors ButtonColorTable[] = {
     {qRgb(0xEE, 0xF5, 0xF8), qRgb(0xDD, 0xE5, 0xE8), qRgb(0x9A, 0xAA, 0xB0)},  // bsDisabled
     {qRgb(0x94, 0xC2, 0xCF), qRgb(0x2C, 0x73, 0x89), qRgb(0x1F, 0x3A, 0x44)},  // bsPressed
     {qRgb(0xEE, 0xF5, 0xF8), qRgb(0x2C, 0x73, 0x89), qRgb(0x2C, 0x73, 0x89)},  // bsHover
@@ -30,7 +30,7 @@ inline constexpr TButtonColors cButtonColors[] = {
 };
 
 constexpr const TButtonColors& ButtonColors(TButtonState AState) {
-  return cButtonColors[static_cast<int>(AState)];
+  return ButtonColorTable[static_cast<int>(AState)];
 }
 
 // A push button drawn in the program's colours: a rounded box, a focus ring while it has

@@ -37,8 +37,8 @@ const TMonitor cPrimary{{640, 0, 1280, 600}, 0xC03020};
 const TMonitor cRight{{1280, 100, 1600, 340}, 0x30A050};
 const TMonitor cInOrder[] = {cPrimary, cLeft, cRight};
 constexpr TPoint cOrigin{640, 0};  // the primary's top-left corner on the root
-constexpr unsigned long cWhite = 0xFFFFFF;
-constexpr unsigned long cMagenta = 0xFF00FF;
+constexpr unsigned long White = 0xFFFFFF;
+constexpr unsigned long Magenta = 0xFF00FF;
 
 TRect Virtual(const TRect& ARoot) {
   return {ARoot.Left - cOrigin.X, ARoot.Top - cOrigin.Y, ARoot.Right - cOrigin.X,
@@ -93,7 +93,7 @@ class X11CaptureTest : public testing::Test {
       Fill(Monitor.Root, Monitor.Colour);
       Fill({Monitor.Root.Left + 30, Monitor.Root.Top + 40, Monitor.Root.Left + 50,
             Monitor.Root.Top + 60},
-           cWhite);
+           White);
     }
     MovePointer(1590, 590);  // on the root, off every monitor
   }
@@ -141,7 +141,7 @@ TEST_P(X11GrabberTest, CopiesEachMonitorAndClipsToTheRoot) {
     Grabber->Grab({Area.Left, Area.Top}, Damage);
     EXPECT_EQ(At(Buffer, 0, 0), Monitor.Colour);
     EXPECT_EQ(At(Buffer, 29, 39), Monitor.Colour);
-    EXPECT_EQ(Find(Buffer, Width, Height, cWhite), std::make_pair(TRect{30, 40, 50, 60}, 400));
+    EXPECT_EQ(Find(Buffer, Width, Height, White), std::make_pair(TRect{30, 40, 50, 60}, 400));
     EXPECT_EQ(At(Buffer, Width - 1, Height - 1), Monitor.Colour);
   }
   // An area reaching 50 pixels beyond the root's top-left corner.
@@ -189,13 +189,13 @@ TEST_P(X11GrabberTest, CopiesAgainOnlyWhenSomethingWasDrawnOrThePointerMoved) {
   EXPECT_TRUE(Damage.Everything);
   EXPECT_FALSE(Grabber->Grab(At, Damage));
 
-  Fill({1270, 590, 1280, 600}, cMagenta);  // the bottom-right corner of the primary
+  Fill({1270, 590, 1280, 600}, Magenta);  // the bottom-right corner of the primary
   EXPECT_TRUE(Grabber->Grab(At, Damage));
-  EXPECT_EQ(::halvora::At(Buffer, 639, 599), cMagenta);
+  EXPECT_EQ(::halvora::At(Buffer, 639, 599), Magenta);
   EXPECT_FALSE(Damage.Everything);
   EXPECT_EQ(Damage.Rects, (std::vector<TRect>{{630, 590, 640, 600}}));
   EXPECT_FALSE(Grabber->Grab(At, Damage));
-  Fill({1500, 10, 1510, 20}, cMagenta);  // off every monitor: nothing here to copy
+  Fill({1500, 10, 1510, 20}, Magenta);  // off every monitor: nothing here to copy
   EXPECT_FALSE(Grabber->Grab(At, Damage));
 
   // The pointer comes from off the area, then moves within it: where it was and where it is.
@@ -231,13 +231,13 @@ TEST_P(X11GrabberTest, ReportsWhatWasDrawnInAWindow) {
   EXPECT_FALSE(Grabber->Grab({0, 0}, Damage));
 
   GC Gc = XCreateGC(FDisplay, Child, 0, nullptr);
-  XSetForeground(FDisplay, Gc, cMagenta);
+  XSetForeground(FDisplay, Gc, Magenta);
   XFillRectangle(FDisplay, Child, Gc, 50, 60, 40, 30);  // (750, 160) on the root
   XFreeGC(FDisplay, Gc);
   XSync(FDisplay, False);
   ASSERT_TRUE(Grabber->Grab({0, 0}, Damage));
   const TRect Drawn{110, 160, 150, 190};
-  EXPECT_EQ(Find(Buffer, 640, 600, cMagenta), std::make_pair(Drawn, 40 * 30));
+  EXPECT_EQ(Find(Buffer, 640, 600, Magenta), std::make_pair(Drawn, 40 * 30));
   EXPECT_FALSE(Damage.Everything);
   EXPECT_TRUE(Covers(Damage, Drawn));
   EXPECT_LE(DamagedPixels(Damage), 4 * 40 * 30);
@@ -294,7 +294,7 @@ TEST_F(X11CaptureTest, PointerIsBlendedInAtItsHotSpot) {
     const TGrabBuffer Buffer = Grabber->Alloc(Width, Height);
     TDamageRegion Damage;
     Grabber->Grab({Area.Left, Area.Top}, Damage);
-    EXPECT_EQ(Find(Buffer, Width, Height, cMagenta), Case.Opaque);
+    EXPECT_EQ(Find(Buffer, Width, Height, Magenta), Case.Opaque);
   }
   // Half-transparent white over the right monitor's colour, and the colour beside it.
   const auto Grabber = NewX11ScreenGrabber(FServer->Display(), cOrigin);
@@ -324,14 +324,14 @@ TEST_F(X11CaptureTest, CapturerSendsEachMonitorThenWhatChanged) {
     const TGrabBuffer Decoded{const_cast<std::uint8_t*>(Frame.Tiles[0].Bgrx.data()),
                               static_cast<std::size_t>(Frame.Width) * 4};
     for (auto [X, Y, Colour] :
-         {std::tuple{8, 8, cInOrder[Index].Colour}, std::tuple{40, 50, cWhite},
+         {std::tuple{8, 8, cInOrder[Index].Colour}, std::tuple{40, 50, White},
           std::tuple{Frame.Width - 8, Frame.Height - 8, cInOrder[Index].Colour}})
       for (int C = 0; C < 3; ++C)
         EXPECT_NEAR(At(Decoded, X, Y) >> (8 * C) & 0xFF, Colour >> (8 * C) & 0xFF, 12)
             << "monitor " << int(Index) << " at " << X << "," << Y;
 
     EXPECT_FALSE(Capturer.CaptureChanges(Area, Index, Payload));
-    Fill({Root.Left + 100, Root.Top + 70, Root.Left + 104, Root.Top + 74}, cWhite);
+    Fill({Root.Left + 100, Root.Top + 70, Root.Left + 104, Root.Top + 74}, White);
     ASSERT_TRUE(Capturer.CaptureChanges(Area, Index, Payload));
     EXPECT_EQ(test::DecodeFrame(Payload).Rects(), (std::vector<TRect>{{64, 64, 128, 128}}));
   }
@@ -348,7 +348,7 @@ TEST_F(X11CaptureTest, ScreenSourceCapturersFollowThePrimaryWhenItGoes) {
     const test::TDecodedFrame Frame = test::DecodeFrame(Payload);
     ASSERT_EQ(Frame.Rects(), (std::vector<TRect>{{0, 0, 640, 480}}));
     const TGrabBuffer Decoded{const_cast<std::uint8_t*>(Frame.Tiles[0].Bgrx.data()), 640 * 4};
-    for (auto [X, Y, Colour] : {std::tuple{8, 8, cLeft.Colour}, std::tuple{40, 50, cWhite}})
+    for (auto [X, Y, Colour] : {std::tuple{8, 8, cLeft.Colour}, std::tuple{40, 50, White}})
       for (int C = 0; C < 3; ++C)
         EXPECT_NEAR(At(Decoded, X, Y) >> (8 * C) & 0xFF, Colour >> (8 * C) & 0xFF, 12);
   };

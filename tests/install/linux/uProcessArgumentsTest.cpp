@@ -42,8 +42,8 @@ TEST(TProcessArguments, ReadsThisProcessCommandLine) {
 TEST(TProcessArguments, DISABLED_ChildSeesItsCommandLine) {
   EXPECT_EQ(ProcessArguments(), CHILD_ARGS);
   EXPECT_TRUE(IsAgentMode());
-  EXPECT_TRUE(HasSwitch(SWITCH_AGENTE));
-  EXPECT_FALSE(HasSwitch(SWITCH_SERVICO));
+  EXPECT_TRUE(HasSwitch(SwitchAgente));
+  EXPECT_FALSE(HasSwitch(SwitchServico));
 }
 
 TEST(TProgramFilePath, IsTheFullPathOfThisTestProgram) {

@@ -19,7 +19,7 @@ namespace {
 using test::TServerMode;
 using test::TTestWsServer;
 
-constexpr std::size_t cRelayBuffer = 64 * 1024;
+constexpr std::size_t RelayBuffer = 64 * 1024;
 
 TIdBytes Pattern(std::size_t ASize) {
   TIdBytes Result(ASize);
@@ -42,7 +42,7 @@ struct TReceived {
   TIdBytes Data;
 };
 
-TReceived ReceiveMessage(IRelayTransport& ATransport, std::size_t ABufferSize = cRelayBuffer) {
+TReceived ReceiveMessage(IRelayTransport& ATransport, std::size_t ABufferSize = RelayBuffer) {
   TReceived Result;
   TIdBytes Buffer(ABufferSize);
   do {

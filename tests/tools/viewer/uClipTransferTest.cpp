@@ -129,8 +129,8 @@ TEST_F(ClipReceiverTest, DropsTransfersThatBreakTheRules) {
       {"file where a folder stands",
        {{112, Begin(1, 2, 0)}, {113, Entry(1, "a", true)}, {113, Entry(1, "a", false)}},
        "não foi possível criar"},
-      {"too many entries", {{112, Begin(1, cClipMaxEntries + 1, 0)}}, "passa dos limites"},
-      {"too many bytes", {{112, Begin(1, 1, cClipMaxBytes + 1)}}, "passa dos limites"},
+      {"too many entries", {{112, Begin(1, ClipMaxEntries + 1, 0)}}, "passa dos limites"},
+      {"too many bytes", {{112, Begin(1, 1, ClipMaxBytes + 1)}}, "passa dos limites"},
       {"short header", {{112, TBytes(15, 0)}}, "cabeçalho de transferência inválido"},
   };
   for (const auto& Case : Cases) {
@@ -198,7 +198,7 @@ TEST(ClipSender, RefusesMissingPathsAndTooMuchData) {
 
   // Sparse files: the walk only looks at sizes.
   WriteFile(Temp.Path("a/limite.bin"), "");
-  fs::resize_file(Temp.Path("a/limite.bin"), cClipMaxBytes);
+  fs::resize_file(Temp.Path("a/limite.bin"), ClipMaxBytes);
   EXPECT_TRUE(CollectClipEntries({Temp.Path("a")}, List, Error)) << Error;
   WriteFile(Temp.Path("a/um.bin"), "1");
   EXPECT_FALSE(CollectClipEntries({Temp.Path("a")}, List, Error));

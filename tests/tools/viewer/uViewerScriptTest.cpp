@@ -22,7 +22,7 @@ TEST(ViewerScript, ReadsEveryCommand) {
   const auto Frames = ParseOne("wait-frames 2");
   EXPECT_EQ(Frames.Op, Op::soWaitFrames);
   EXPECT_EQ(Frames.Count, 2);
-  EXPECT_EQ(Frames.Ms, cDefaultWaitMs);
+  EXPECT_EQ(Frames.Ms, DefaultWaitMs);
 
   const auto For = ParseOne("wait-for 111 500");
   EXPECT_EQ(For.Op, Op::soWaitFor);

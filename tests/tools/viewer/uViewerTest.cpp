@@ -21,9 +21,9 @@ using halvora::test::TTestWsServer;
 using halvora::test::WriteFile;
 
 // The proof of this nonce and password, computed independently (sha256sum).
-constexpr char cNonce[] = "0123456789abcdef0123456789abcdef";
-constexpr char cPassword[] = "senhaç9";
-constexpr char cProof[] = "daf17b43b82f7a995c24d5c7c3a202a0fcc2a131019db133891aa4ea2d32108a";
+constexpr char Nonce[] = "0123456789abcdef0123456789abcdef";
+constexpr char HostPassword[] = "senhaç9";
+constexpr char Proof[] = "daf17b43b82f7a995c24d5c7c3a202a0fcc2a131019db133891aa4ea2d32108a";
 
 TBytes Msg(std::uint8_t ACmd, const TBytes& APayload = {}) {
   TBytes Message;
@@ -59,9 +59,9 @@ void LogIn(TTestWsConnection& AConn, bool AChallenge) {
   EXPECT_EQ(Message, Msg(50, "123456789|Nome do técnico|Empresa"));
   AConn.SendBinary(Msg(51, "0|Conectado.|senha"));
   if (AChallenge) {
-    AConn.SendBinary(Msg(100, cNonce));
+    AConn.SendBinary(Msg(100, Nonce));
     ASSERT_TRUE(AConn.Read(Message));
-    EXPECT_EQ(Message, Msg(101, cProof));
+    EXPECT_EQ(Message, Msg(101, Proof));
   }
   AConn.SendBinary(Msg(102, TBytes{1}));
 }
@@ -73,7 +73,7 @@ class ViewerRunTest : public testing::Test {
     TViewerOptions Result;
     Result.Relay = "ws://127.0.0.1:" + std::to_string(APort) + "/relay";
     Result.Id = "123456789";
-    Result.Password = cPassword;
+    Result.Password = HostPassword;
     Result.HasPassword = true;
     Result.Token = "tok";
     Result.Name = "Nome do técnico";
@@ -197,7 +197,7 @@ TEST_F(ViewerRunTest, ExitCodeTellsHowTheRunEnded) {
        [&](TTestWsConnection& AConn) {
          Hello(AConn);
          AConn.SendBinary(Msg(51, "0|ok|senha"));
-         AConn.SendBinary(Msg(100, cNonce));
+         AConn.SendBinary(Msg(100, Nonce));
          TBytes Message;
          ASSERT_TRUE(AConn.Read(Message));
          AConn.SendBinary(Msg(102, TBytes{0}));

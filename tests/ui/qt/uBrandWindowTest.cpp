@@ -26,9 +26,9 @@ namespace {
 
 using test::Near;
 
-constexpr QRgb cHeader = qRgb(0x2C, 0x73, 0x89);
-constexpr std::uint32_t cSmallLogoColor = 0xE0701E;
-constexpr std::uint32_t cWideLogoColor = 0xF2C14E;
+constexpr QRgb Header = qRgb(0x2C, 0x73, 0x89);
+constexpr std::uint32_t SmallLogoColor = 0xE0701E;
+constexpr std::uint32_t WideLogoColor = 0xF2C14E;
 const std::string cName22 = "Suporte Técnico Brasil";   // 22 UTF-16 units
 const std::string cName23 = "Suporte Técnico Brasil!";  // 23
 
@@ -93,8 +93,8 @@ struct TBrandCase {
 TEST(TBrandWindow, ShowsTheNameTheSubtitleAndTheLogoCentredAndOnlyScaledDown) {
   test::TBrandRelay Relay;
   const TBrandCase Cases[] = {
-      {"brand-22-40x40", cName22, 24, 40, 40, cSmallLogoColor, QRect(24, 18, 40, 40)},
-      {"brand-23-200x100", cName23, 16, 200, 100, cWideLogoColor, QRect(16, 24, 56, 28)},
+      {"brand-22-40x40", cName22, 24, 40, 40, SmallLogoColor, QRect(24, 18, 40, 40)},
+      {"brand-23-200x100", cName23, 16, 200, 100, WideLogoColor, QRect(16, 24, 56, 28)},
   };
   int InkHeights[2] = {};
   for (int I = 0; I < 2; ++I) {
@@ -128,7 +128,7 @@ TEST(TBrandWindow, ShowsTheNameTheSubtitleAndTheLogoCentredAndOnlyScaledDown) {
     // The rest of the logo box shows the header.
     for (const QPoint Corner : {Box.topLeft(), Box.bottomRight()})
       if (!Case.Logo.contains(Corner)) {
-        EXPECT_TRUE(Near(Image.pixel(Corner), cHeader));
+        EXPECT_TRUE(Near(Image.pixel(Corner), Header));
       }
   }
   // The same letters drawn at 24 and at 16 pixels.
@@ -137,8 +137,8 @@ TEST(TBrandWindow, ShowsTheNameTheSubtitleAndTheLogoCentredAndOnlyScaledDown) {
 
 TEST(TBrandWindow, TheHostsOwnBrandComesBackAfterASessionBrand) {
   test::TBrandRelay Relay;
-  Relay.AddBrand("propria", cName22, test::MakePng(40, 40, cSmallLogoColor));
-  Relay.AddBrand("sessao", cName23, test::MakePng(200, 100, cWideLogoColor));
+  Relay.AddBrand("propria", cName22, test::MakePng(40, 40, SmallLogoColor));
+  Relay.AddBrand("sessao", cName23, test::MakePng(200, 100, WideLogoColor));
   TBrandWindow W(Relay.Url(), "propria");
   ASSERT_TRUE(W.Settle());
   ASSERT_EQ(W.Title(), cName22);

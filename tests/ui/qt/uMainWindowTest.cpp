@@ -68,7 +68,7 @@ TEST_P(TWindowLook, RendersTheModel) {
       {{5, 5}, qRgb(0x2C, 0x73, 0x89)},      // header
       {{19, 38}, qRgb(0x40, 0x94, 0xAC)},    // built-in logo
       {{5, 77}, qRgb(0x94, 0xC2, 0xCF)},     // accent
-      {{5, 90}, cWindowBackground},          // window
+      {{5, 90}, WindowBackground},          // window
       {{20, 100}, qRgb(0xFF, 0xFF, 0xFF)},   // local panel, top left
       {{410, 200}, qRgb(0xFF, 0xFF, 0xFF)},  // local panel, bottom right
   };

@@ -29,7 +29,7 @@ class TThemedWindow : private test::TTestApp {
  public:
   TThemedWindow() {
     QPalette Palette = FWindow.palette();
-    Palette.setColor(QPalette::Window, QColor(cWindowBackground));
+    Palette.setColor(QPalette::Window, QColor(WindowBackground));
     FWindow.setPalette(Palette);
     FWindow.setAutoFillBackground(true);
     FWindow.resize(160, 60);
@@ -114,11 +114,11 @@ TEST_P(TButtonLook, PaintsTheStateColours) {
   const TButtonColors& Colors = ButtonColors(Case.FState);
   EXPECT_EQ(At(Image, cFillPoint), Hex(Colors.FFill));
   EXPECT_EQ(At(Image, cOutlinePoint), Hex(Colors.FOutline));
-  EXPECT_EQ(At(Image, cRingPoint), Hex(Case.FRing ? cFocusRing : Colors.FFill));
-  EXPECT_EQ(At(Image, QPoint(0, 0)), Hex(cWindowBackground));
+  EXPECT_EQ(At(Image, cRingPoint), Hex(Case.FRing ? FocusRing : Colors.FFill));
+  EXPECT_EQ(At(Image, QPoint(0, 0)), Hex(WindowBackground));
 
   EXPECT_GT(CountInCaption(Image, Colors.FCaption), 0);
-  for (const TButtonColors& Other : cButtonColors) {
+  for (const TButtonColors& Other : ButtonColorTable) {
     if (Other.FCaption != Colors.FCaption) {
       EXPECT_EQ(CountInCaption(Image, Other.FCaption), 0);
     }
