@@ -10,6 +10,9 @@
 
 namespace halvora {
 
+// The caption of the idle window and of the program's message boxes.
+inline constexpr const char* IdleCaption = "Halvora";
+
 // The interactive mode's parts on one platform: the window, its event loop and the services
 // the controller drives.
 class IDesktop {

@@ -13,8 +13,6 @@
 namespace halvora {
 namespace {
 
-constexpr const char* IdleCaption = "Halvora";
-
 class TModes final : public IEntryModes {
  public:
   TModes(IPlatform& APlatform, std::vector<std::string> AArgs, IProgramDecorator* ADecorator)
@@ -83,8 +81,9 @@ class TModes final : public IEntryModes {
 
 int RunProgram(int& AArgc, char** AArgv, IProgramDecorator* ADecorator) {
   const std::unique_ptr<IPlatform> Platform = NewPlatform(AArgc, AArgv);
-  TModes Modes(*Platform, std::vector<std::string>(AArgv, AArgv + AArgc), ADecorator);
-  return RunEntry(std::vector<std::string>(AArgv, AArgv + AArgc), Modes);
+  const std::vector<std::string> Args(AArgv, AArgv + AArgc);
+  TModes Modes(*Platform, Args, ADecorator);
+  return RunEntry(Args, Modes);
 }
 
 }  // namespace halvora

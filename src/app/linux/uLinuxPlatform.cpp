@@ -26,8 +26,6 @@
 namespace halvora {
 namespace {
 
-constexpr const char* IdleCaption = "Halvora";
-
 QString BoxText(const std::string& AText) {
   return QString::fromStdString(AText).replace("\r\n", "\n");
 }
