@@ -33,9 +33,8 @@ TEST(ProtocolTest, BytesToTextKeepsValidTextAndReplacesMalformedSequences) {
   // Overlong, surrogate, above U+10FFFF, truncated at the end.
   const TIdBytes Malformed = {'a',  0xC0, 0xAF, 'b',  0xED, 0xA0, 0x80,
                               0xF4, 0x90, 0x80, 0x80, 0xE2, 0x82};
-  const std::string Fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(BytesToText(Malformed),
-            "a" + Fffd + Fffd + "b" + Fffd + Fffd + Fffd + Fffd + Fffd + Fffd + Fffd + Fffd);
+  EXPECT_EQ(BytesToText(Malformed), "a\uFFFD\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFD"
+                                    "\uFFFD\uFFFD\uFFFD\uFFFD");
 }
 
 TEST(ProtocolTest, HelloTexts) {
