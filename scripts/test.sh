@@ -37,7 +37,7 @@ build() {
 }
 
 # run_tests <name>: runs a build's tests; its output goes to <build>/ctest.log and its time to
-# <build>/ctest.time, so that it can run while the next build compiles.
+# <build>/ctest.time, so that it can run while another build compiles.
 run_tests() {
   local dir="build/$1" begun=$SECONDS
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 > "$dir/ctest.log" 2>&1
@@ -61,31 +61,27 @@ report_tests() {
   fi
 }
 
-# The tests of one build run while the next build compiles: the tests leave much of the
-# machine idle while they wait on sockets and child processes. The release build has no debug
-# information; the sanitizer builds keep line tables for their reports and compile at -O1, a
-# third faster than -O2 on the Beast-heavy units, with reports as good.
-pending=""
-for spec in "release|-O2|" \
-            "asan|-O1 -g1|-DHALVORA_SANITIZE=address -DHALVORA_BUILD_BENCH=OFF" \
-            "tsan|-O1 -g1|-DHALVORA_SANITIZE=thread -DHALVORA_BUILD_BENCH=OFF"; do
-  IFS='|' read -r name optimise options <<< "$spec"
-  # shellcheck disable=SC2086  # the options are words
-  build "$name" "$optimise" $options
-  built=$?
-  if [ -n "$pending" ]; then
-    wait
-    report_tests "$pending"
-    pending=""
-  fi
-  if [ $built -eq 0 ]; then
-    run_tests "$name" &
-    pending=$name
-  fi
-done
-if [ -n "$pending" ]; then
-  wait
-  report_tests "$pending"
+# The release build's tests run while the ASan build compiles: they leave much of the machine
+# idle while they wait on sockets and child processes. The sanitizer builds' tests keep both
+# cores busy and run on their own. The release build has no debug information; the sanitizer
+# builds keep line tables for their reports and compile at -O1, a third faster than -O2 on the
+# Beast-heavy units, with reports as good.
+release_built=0
+if build release -O2; then
+  run_tests release &
+  release_built=1
+fi
+build asan "-O1 -g1" -DHALVORA_SANITIZE=address -DHALVORA_BUILD_BENCH=OFF
+asan_built=$?
+wait
+[ $release_built -eq 1 ] && report_tests release
+if [ $asan_built -eq 0 ]; then
+  run_tests asan
+  report_tests asan
+fi
+if build tsan "-O1 -g1" -DHALVORA_SANITIZE=thread -DHALVORA_BUILD_BENCH=OFF; then
+  run_tests tsan
+  report_tests tsan
 fi
 
 stage "all" "$started"
