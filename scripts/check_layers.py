@@ -6,7 +6,8 @@ Layers, top to bottom (a file may include its own layer's folders and any layer 
 Besides the order:
   - folders of one layer may include each other, as long as no cycle between folders forms;
   - a platform folder (x11/, linux/, qt/, win32/) is included only from its own subsystem, from
-    platform/ itself, or from app/ (where each platform's composition lives);
+    platform/ itself, or from app/ (where each platform's composition lives); base/<p>/, the
+    platform's own helpers at the bottom, also from any folder of that same platform;
   - a portable file (outside every platform folder) includes no platform folder and no header
     of a windowing or operating system.
 Usage: check_layers.py [SRC_DIR]  |  check_layers.py --self-test
@@ -67,7 +68,8 @@ def check(src):
                 if plat is not None:
                     if platform_part(here) is None and layer != "app":
                         problems.append(f"{path}: portable code includes the platform header \"{target}\"")
-                    elif their_layer not in (layer, "platform") and layer != "app":
+                    elif (their_layer not in (layer, "platform") and layer != "app" and
+                          not (their_layer == "base" and plat == platform_part(here))):
                         problems.append(f"{path}: includes another subsystem's platform header \"{target}\"")
                 if there != here:
                     edges.setdefault(here, set()).add(there)

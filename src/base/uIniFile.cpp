@@ -49,6 +49,8 @@ std::size_t ValueStart(std::string_view AKeyLine) {
   return Start;
 }
 
+}  // namespace
+
 std::string WithoutControls(std::string_view AText) {
   std::string Result;
   Result.reserve(AText.size());
@@ -57,8 +59,6 @@ std::string WithoutControls(std::string_view AText) {
   }
   return Result;
 }
-
-}  // namespace
 
 TIniFile TIniFile::FromText(std::string_view AText) {
   TIniFile Result;
@@ -174,5 +174,32 @@ std::optional<std::size_t> TIniFile::InsertionPoint(std::string_view ASection) c
   }
   return After;
 }
+
+TIniTextStore::TIniTextStore(std::string APath) : FPath(std::move(APath)) { FIni.Load(FPath); }
+
+std::string TIniTextStore::ReadString(std::string_view ASection, std::string_view AKey,
+                                      std::string_view ADefault) const {
+  return FIni.ReadString(ASection, AKey, ADefault);
+}
+
+int TIniTextStore::ReadInteger(std::string_view ASection, std::string_view AKey,
+                               int ADefault) const {
+  return FIni.ReadInteger(ASection, AKey, ADefault);
+}
+
+bool TIniTextStore::ValueExists(std::string_view ASection, std::string_view AKey) const {
+  return FIni.ValueExists(ASection, AKey);
+}
+
+void TIniTextStore::WriteString(std::string_view ASection, std::string_view AKey,
+                                std::string_view AValue) {
+  FIni.WriteString(ASection, AKey, AValue);
+}
+
+void TIniTextStore::DeleteKey(std::string_view ASection, std::string_view AKey) {
+  FIni.DeleteKey(ASection, AKey);
+}
+
+void TIniTextStore::Commit(TReplaceMode AMode) { FIni.Save(FPath, AMode); }
 
 }  // namespace halvora

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,28 @@
 #include "base/uFiles.h"
 
 namespace halvora {
+
+// The keys of an INI settings file, whoever keeps the file. Names match regardless of ASCII
+// case; values are read without the blanks around them. Writing drops control characters
+// (below U+0020 and U+007F) from names and value, so no value can start a line of its own.
+class IIniValues {
+ public:
+  virtual ~IIniValues() = default;
+  virtual std::string ReadString(std::string_view ASection, std::string_view AKey,
+                                 std::string_view ADefault) const = 0;
+  // The value as a decimal integer with an optional sign; ADefault when it is missing, holds
+  // anything else or does not fit an int.
+  virtual int ReadInteger(std::string_view ASection, std::string_view AKey,
+                          int ADefault) const = 0;
+  virtual bool ValueExists(std::string_view ASection, std::string_view AKey) const = 0;
+  virtual void WriteString(std::string_view ASection, std::string_view AKey,
+                           std::string_view AValue) = 0;
+  // Removes the key; nothing happens when there is none.
+  virtual void DeleteKey(std::string_view ASection, std::string_view AKey) = 0;
+};
+
+// AText without its control characters (below U+0020 and U+007F).
+std::string WithoutControls(std::string_view AText);
 
 // An INI text (sections in square brackets, key=value lines) kept line by line, so that
 // whatever is not written or deleted stays exactly as it was: comments, blank lines,
@@ -24,7 +47,7 @@ namespace halvora {
 //
 // Precondition on every section and key name passed in: one of this program's fixed names,
 // non-empty, without blanks around it and without '=', '[', ']', ';' or '#'. Not checked.
-class TIniFile {
+class TIniFile final : public IIniValues {
  public:
   // Parses AText; a UTF-8 byte-order mark at its start is skipped. CrLf and LF both end a line.
   static TIniFile FromText(std::string_view AText);
@@ -41,19 +64,16 @@ class TIniFile {
   void Save(const std::string& APath, TReplaceMode AMode = TReplaceMode::rmKeepMode) const;
 
   std::string ReadString(std::string_view ASection, std::string_view AKey,
-                         std::string_view ADefault) const;
-  // The value as a decimal integer with an optional sign; ADefault when it is missing, holds
-  // anything else or does not fit an int.
-  int ReadInteger(std::string_view ASection, std::string_view AKey, int ADefault) const;
-  bool ValueExists(std::string_view ASection, std::string_view AKey) const;
+                         std::string_view ADefault) const override;
+  int ReadInteger(std::string_view ASection, std::string_view AKey, int ADefault) const override;
+  bool ValueExists(std::string_view ASection, std::string_view AKey) const override;
 
   // Replaces an existing key's value in place, keeping the line up to the value as it was;
   // otherwise adds the key after the section's last key line (right after the header when
-  // it has none), or adds the section at the end. Control characters (below U+0020 and
-  // U+007F) are dropped from names and value, so no value can start a line of its own.
-  void WriteString(std::string_view ASection, std::string_view AKey, std::string_view AValue);
-  // Removes the key's line; nothing happens when there is none.
-  void DeleteKey(std::string_view ASection, std::string_view AKey);
+  // it has none), or adds the section at the end.
+  void WriteString(std::string_view ASection, std::string_view AKey,
+                   std::string_view AValue) override;
+  void DeleteKey(std::string_view ASection, std::string_view AKey) override;
 
  private:
   // Index of the key's line.
@@ -63,6 +83,37 @@ class TIniFile {
 
   std::vector<std::string> FLines;
   bool FCrLf = false;
+};
+
+// An INI file on disk, opened to read and change its keys.
+class IIniStore : public IIniValues {
+ public:
+  // Makes the changes permanent, with permissions as AMode says where the platform has them.
+  // Throws std::runtime_error naming the path and the system's error.
+  virtual void Commit(TReplaceMode AMode) = 0;
+};
+
+// The INI file at APath (a missing or unreadable file reads as empty). Linux: a TIniFile read
+// whole here and written back by Commit through ReplaceFile. Windows: the private-profile
+// functions, which read and write the file at every call; Commit has nothing left to do.
+std::unique_ptr<IIniStore> OpenIniStore(const std::string& APath);
+
+// The INI text file at APath as a store: loaded whole, saved whole by Commit.
+class TIniTextStore final : public IIniStore {
+ public:
+  explicit TIniTextStore(std::string APath);
+  std::string ReadString(std::string_view ASection, std::string_view AKey,
+                         std::string_view ADefault) const override;
+  int ReadInteger(std::string_view ASection, std::string_view AKey, int ADefault) const override;
+  bool ValueExists(std::string_view ASection, std::string_view AKey) const override;
+  void WriteString(std::string_view ASection, std::string_view AKey,
+                   std::string_view AValue) override;
+  void DeleteKey(std::string_view ASection, std::string_view AKey) override;
+  void Commit(TReplaceMode AMode) override;
+
+ private:
+  const std::string FPath;
+  TIniFile FIni;
 };
 
 }  // namespace halvora

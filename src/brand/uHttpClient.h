@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "base/uBytes.h"
@@ -31,7 +32,8 @@ struct THttpResult {
 
 // GET requests over http and https, one at a time, on the calling thread. Certificates are
 // verified; no headers of its own, no redirects, no cookies. A connection is kept for the next
-// request to the same server while the client lives.
+// request to the same server while the client lives. Linux: libcurl; Windows: WinHTTP, with
+// the system's proxy settings and certificate store.
 class THttpClient {
  public:
   explicit THttpClient(THttpOptions AOptions = {});
@@ -44,8 +46,10 @@ class THttpClient {
   void Abort();
 
  private:
+  class TPlatform;  // the platform library's handles
+
   const THttpOptions FOptions;
-  void* FMulti;  // CURLM, kept out of this header
+  std::unique_ptr<TPlatform> FPlatform;
   std::atomic<bool> FAborted{false};
 };
 

@@ -89,8 +89,8 @@ std::string BrandFolder(const std::string& ASettingsPath) {
 }
 
 TSettings LoadSettings(const std::string& APath, std::string_view AProgramPath) {
-  TIniFile Ini;
-  Ini.Load(APath);
+  const std::unique_ptr<IIniStore> Store = OpenIniStore(APath);
+  const IIniValues& Ini = *Store;
   TSettings Result;
   Result.ServerUrl = Ini.ReadString(SectionServer, KeyUrl, "");
   if (Result.ServerUrl.empty() && Ini.ValueExists(SectionServer, KeyHost)) {
@@ -111,7 +111,7 @@ TSettings LoadSettings(const std::string& APath, std::string_view AProgramPath) 
   return Result;
 }
 
-void WriteSettings(TIniFile& AIni, const TSettings& ASettings) {
+void WriteSettings(IIniValues& AIni, const TSettings& ASettings) {
   AIni.WriteString(SectionServer, KeyUrl, ASettings.ServerUrl);
   AIni.WriteString(SectionClient, KeyId, ASettings.MyId);
   AIni.WriteString(SectionClient, KeyKey, ASettings.Key);
@@ -121,13 +121,12 @@ void WriteSettings(TIniFile& AIni, const TSettings& ASettings) {
 void SaveSettings(const std::string& APath, const TSettings& ASettings, TSettingsScope AScope) {
   const bool OwnerOnly = AScope == TSettingsScope::ssUser;
   CreateFolderOf(APath, OwnerOnly);
-  TIniFile Ini;
-  Ini.Load(APath);
-  WriteSettings(Ini, ASettings);
+  const std::unique_ptr<IIniStore> Ini = OpenIniStore(APath);
+  WriteSettings(*Ini, ASettings);
   // Every copy of the older form goes, so none can come back into effect.
-  while (Ini.ValueExists(SectionServer, KeyHost)) Ini.DeleteKey(SectionServer, KeyHost);
-  while (Ini.ValueExists(SectionServer, KeyPort)) Ini.DeleteKey(SectionServer, KeyPort);
-  Ini.Save(APath, OwnerOnly ? TReplaceMode::rmOwnerOnly : TReplaceMode::rmKeepMode);
+  while (Ini->ValueExists(SectionServer, KeyHost)) Ini->DeleteKey(SectionServer, KeyHost);
+  while (Ini->ValueExists(SectionServer, KeyPort)) Ini->DeleteKey(SectionServer, KeyPort);
+  Ini->Commit(OwnerOnly ? TReplaceMode::rmOwnerOnly : TReplaceMode::rmKeepMode);
 }
 
 void SaveSettings(const ISystemFolders& AFolders, const TSettings& ASettings) {

@@ -48,7 +48,7 @@ enum class TSettingsScope { ssUser, ssMachine };
 
 // Writes the relay, the ID, the key and the brand of ASettings into AIni, keeping everything
 // else; the brand service's address is left as it is.
-void WriteSettings(TIniFile& AIni, const TSettings& ASettings);
+void WriteSettings(IIniValues& AIni, const TSettings& ASettings);
 
 // Stores ASettings in the file at APath, creating its folders, keeping everything else in the
 // file and dropping the older Host/Port form; a stored Server.ApiUrl is left as it is.

@@ -1,12 +1,9 @@
 #include "protocol/uProtocol.h"
 
-#include <openssl/evp.h>
-
-#include <cerrno>
-#include <system_error>
 #include <vector>
 
 #include "base/uRandom.h"
+#include "base/uSha256.h"
 #include "base/uText.h"
 
 namespace halvora {
@@ -77,8 +74,9 @@ std::string RandomString(std::string_view AAlphabet, int ACount) {
   // Four bytes per character, all drawn in one call.
   const auto Count = static_cast<std::size_t>(ACount);
   std::vector<std::uint8_t> Random(Count * 4);
-  if (!SystemRandomBytes(Random.data(), Random.size())) {
-    throw ERandomFailure("system random generator: " + std::system_category().message(errno));
+  std::string Error;
+  if (!SystemRandomBytes(Random.data(), Random.size(), Error)) {
+    throw ERandomFailure("system random generator: " + Error);
   }
 
   std::u16string Result(Count, u'\0');
@@ -96,20 +94,7 @@ std::string ProofHash(std::string_view AFirst, std::string_view ASecond) {
   Input += ':';
   Input.append(ASecond);
 
-  unsigned char Digest[EVP_MAX_MD_SIZE];
-  unsigned int DigestSize = 0;
-  if (EVP_Digest(Input.data(), Input.size(), Digest, &DigestSize, EVP_sha256(), nullptr) != 1) {
-    throw std::runtime_error("ProofHash: SHA-256 failed");
-  }
-
-  static constexpr char Hex[] = "0123456789abcdef";
-  std::string Result;
-  Result.reserve(DigestSize * 2);
-  for (unsigned int I = 0; I < DigestSize; ++I) {
-    Result += Hex[Digest[I] >> 4];
-    Result += Hex[Digest[I] & 0x0F];
-  }
-  return Result;
+  return Sha256Hex(Input);
 }
 
 }  // namespace halvora

@@ -52,24 +52,35 @@ struct TEasy {
 
 }  // namespace
 
-THttpClient::THttpClient(THttpOptions AOptions) : FOptions(std::move(AOptions)) {
-  GlobalInit();
-  FMulti = curl_multi_init();
-}
+class THttpClient::TPlatform {
+ public:
+  TPlatform() {
+    GlobalInit();
+    Multi = curl_multi_init();
+  }
+  ~TPlatform() {
+    if (Multi) curl_multi_cleanup(Multi);
+  }
+  TPlatform(const TPlatform&) = delete;
+  TPlatform& operator=(const TPlatform&) = delete;
 
-THttpClient::~THttpClient() {
-  if (FMulti) curl_multi_cleanup(static_cast<CURLM*>(FMulti));
-}
+  CURLM* Multi;
+};
+
+THttpClient::THttpClient(THttpOptions AOptions)
+    : FOptions(std::move(AOptions)), FPlatform(std::make_unique<TPlatform>()) {}
+
+THttpClient::~THttpClient() = default;
 
 void THttpClient::Abort() {
   FAborted.store(true);
   // The one multi call that is safe from another thread: it ends the running poll.
-  if (FMulti) curl_multi_wakeup(static_cast<CURLM*>(FMulti));
+  if (FPlatform->Multi) curl_multi_wakeup(FPlatform->Multi);
 }
 
 THttpResult THttpClient::Get(const std::string& AUrl) {
   THttpResult Result;
-  auto* Multi = static_cast<CURLM*>(FMulti);
+  CURLM* Multi = FPlatform->Multi;
   TEasy Easy;
   if (!Multi || !Easy.Handle) return Result;
   if (FAborted.load()) {
