@@ -5,7 +5,8 @@
 
 namespace halvora::test {
 
-// SHA-256 of AText as lower-case hex, straight from OpenSSL: a reference for the proofs.
+// SHA-256 of AText as lower-case hex, from the platform's library (OpenSSL, BCrypt): a reference
+// for the proofs independent of our own.
 std::string Sha256Hex(std::string_view AText);
 
 }  // namespace halvora::test

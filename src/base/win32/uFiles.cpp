@@ -1,6 +1,8 @@
 #include "base/uFiles.h"
 
 #include <windows.h>
+// Ours, not the system's ReplaceFileW.
+#undef ReplaceFile
 
 #include <algorithm>
 #include <stdexcept>

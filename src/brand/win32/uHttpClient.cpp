@@ -4,6 +4,7 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
 
 #include "base/win32/uWin32Text.h"

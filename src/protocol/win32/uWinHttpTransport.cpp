@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
+
 #include "base/win32/uWin32Text.h"
 
 namespace halvora {
@@ -66,7 +68,7 @@ bool TWinHttpTransport::Keep(THandle& AField, THandle AHandle) {
   return false;
 }
 
-TWinHttpTransport::THandle TWinHttpTransport::Socket() {
+TWinHttpTransport::THandle TWinHttpTransport::CurrentSocket() {
   std::lock_guard Guard(FHandleLock);
   return FSocket;
 }
@@ -116,7 +118,7 @@ bool TWinHttpTransport::Open(const std::string& AHost, std::uint16_t APort,
 bool TWinHttpTransport::Receive(std::uint8_t* ABuffer, std::size_t ASize, std::size_t& ARead,
                                 TBufferType& AType) {
   ARead = 0;
-  const HINTERNET Socket = Socket();
+  const HINTERNET Socket = CurrentSocket();
   if (!Socket) return false;
   DWORD Read = 0;
   WINHTTP_WEB_SOCKET_BUFFER_TYPE Type{};
@@ -134,7 +136,7 @@ bool TWinHttpTransport::Receive(std::uint8_t* ABuffer, std::size_t ASize, std::s
 }
 
 bool TWinHttpTransport::Send(const TIdBytes& AFrame) {
-  const HINTERNET Socket = Socket();
+  const HINTERNET Socket = CurrentSocket();
   if (!Socket) return false;
   return WebSocketApi().Send(Socket, WINHTTP_WEB_SOCKET_BINARY_MESSAGE_BUFFER_TYPE,
                              const_cast<std::uint8_t*>(AFrame.data()),

@@ -31,7 +31,7 @@ class TWinHttpTransport final : public IRelayTransport {
 
   // Keeps AHandle in AField unless Close came first; then closes it and returns false.
   bool Keep(THandle& AField, THandle AHandle);
-  THandle Socket();
+  THandle CurrentSocket();
 
   std::mutex FHandleLock;  // guards the four handles and FClosed
   THandle FSession = nullptr;
