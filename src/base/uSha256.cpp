@@ -1,5 +1,7 @@
 #include "base/uSha256.h"
 
+#include "base/uText.h"
+
 #include <cstring>
 
 namespace halvora {
@@ -86,14 +88,8 @@ std::array<std::uint8_t, 32> Sha256(std::string_view AData) {
 }
 
 std::string Sha256Hex(std::string_view AData) {
-  static constexpr char Hex[] = "0123456789abcdef";
-  std::string Result;
-  Result.reserve(64);
-  for (const std::uint8_t Byte : Sha256(AData)) {
-    Result += Hex[Byte >> 4];
-    Result += Hex[Byte & 0x0F];
-  }
-  return Result;
+  const auto Digest = Sha256(AData);
+  return HexText(Digest.data(), Digest.size());
 }
 
 }  // namespace halvora

@@ -177,4 +177,16 @@ std::size_t Utf16Length(std::string_view AUtf8) {
   return Units;
 }
 
+std::string HexText(const void* AData, std::size_t ASize) {
+  static constexpr char Digits[] = "0123456789abcdef";
+  const auto* Bytes = static_cast<const unsigned char*>(AData);
+  std::string Result;
+  Result.reserve(ASize * 2);
+  for (std::size_t I = 0; I < ASize; ++I) {
+    Result += Digits[Bytes[I] >> 4];
+    Result += Digits[Bytes[I] & 0x0F];
+  }
+  return Result;
+}
+
 }  // namespace halvora

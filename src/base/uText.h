@@ -21,4 +21,7 @@ std::string Utf16ToUtf8(std::u16string_view AUtf16);
 // Utf8ToUtf16(AUtf8).size(), without building the UTF-16 text.
 std::size_t Utf16Length(std::string_view AUtf8);
 
+// ASize bytes at AData as lower-case hexadecimal digits, two per byte.
+std::string HexText(const void* AData, std::size_t ASize);
+
 }  // namespace halvora

@@ -109,8 +109,10 @@ TEST_F(EndToEnd, ARelayThatDiesEndsTheSessionAndTheHostComesBack) {
   auto Host = StartHost(*Relay);
   ASSERT_TRUE(Host->WaitState(IsReady));
   const std::string Id = Host->State()["id"];
-  // A first session starts the input worker, which stays for the life of the program.
-  auto First = Viewer(*Relay, {"--id", Id, "--password", Host->State()["password"]}, "end\n");
+  // A first session starts the input worker, which stays for the life of the program; its
+  // pointer move makes the worker open its display connection well before the baseline.
+  auto First = Viewer(*Relay, {"--id", Id, "--password", Host->State()["password"]},
+                      "mouse 0 1000 1000 0\nwait 1000\nend\n");
   ASSERT_EQ(First->Wait(), 0) << First->Output();
   ASSERT_TRUE(Host->WaitState([](const nlohmann::json& S) {
     return S["role"] == srNone && S["status"] == "Sessão encerrada pelo atendente.";

@@ -124,6 +124,9 @@ TEST(ProtocolTest, ProofHashKnownAnswers) {
       {"", "", "e7ac0786668e0ff0f02b62bd04f45ff636fd82db63b1104601c975dc005f3a67"},
       {"123456789", "s3cr3t|x", "75fbc49e0f4574a766dabd9c49a0b456a6554094afa6e7d7263d78867d4fd819"},
       {"ação", "ключ🔑", "caeac7f447b226d1668b0c8021b6ccdb50d3aadf61dd366a399ce451c745daab"},
+      {"0123456789abcdef0123456789abcdef", "senhaç9",
+       "daf17b43b82f7a995c24d5c7c3a202a0fcc2a131019db133891aa4ea2d32108a"},
+      {"abc", "", "16a3ed414449413487c2735c51e0e9c1df1f869cf94d89573b99acc91ccf4c30"},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.First + ":" + C.Second);

@@ -1,5 +1,7 @@
 #include "relay/uRelayDigest.h"
 
+#include "base/uText.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -8,21 +10,6 @@
 #include <stdexcept>
 
 namespace halvora::relay {
-
-namespace {
-
-std::string Hex(const unsigned char* AData, std::size_t ASize) {
-  static constexpr char Digits[] = "0123456789abcdef";
-  std::string Result;
-  Result.reserve(ASize * 2);
-  for (std::size_t I = 0; I < ASize; ++I) {
-    Result.push_back(Digits[AData[I] >> 4]);
-    Result.push_back(Digits[AData[I] & 15]);
-  }
-  return Result;
-}
-
-}  // namespace
 
 std::string Sha256Hex(std::initializer_list<std::string_view> AParts) {
   const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context(EVP_MD_CTX_new(),
@@ -34,7 +21,7 @@ std::string Sha256Hex(std::initializer_list<std::string_view> AParts) {
     Ok = Ok && EVP_DigestUpdate(Context.get(), Part.data(), Part.size()) == 1;
   if (!Ok || EVP_DigestFinal_ex(Context.get(), Digest, &Size) != 1)
     throw std::runtime_error("SHA-256 indisponível");
-  return Hex(Digest, Size);
+  return HexText(Digest, Size);
 }
 
 bool SameSecret(std::string_view ALeft, std::string_view ARight) {
@@ -46,7 +33,7 @@ std::string RandomHex(std::size_t ACount) {
   std::string Bytes(ACount, '\0');
   if (RAND_bytes(reinterpret_cast<unsigned char*>(Bytes.data()), static_cast<int>(ACount)) != 1)
     throw std::runtime_error("gerador de números aleatórios indisponível");
-  return Hex(reinterpret_cast<const unsigned char*>(Bytes.data()), Bytes.size());
+  return HexText(Bytes.data(), Bytes.size());
 }
 
 }  // namespace halvora::relay

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "uProof.h"
+#include "protocol/uProtocol.h"
 
 namespace halvora::viewer {
 

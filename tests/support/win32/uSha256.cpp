@@ -1,5 +1,7 @@
 #include "support/uSha256.h"
 
+#include "base/uText.h"
+
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -18,13 +20,7 @@ std::string Sha256Hex(std::string_view AText) {
     }
     BCryptCloseAlgorithmProvider(Algorithm, 0);
   }
-  static const char Hex[] = "0123456789abcdef";
-  std::string Result;
-  for (unsigned char Byte : Digest) {
-    Result += Hex[Byte >> 4];
-    Result += Hex[Byte & 15];
-  }
-  return Result;
+  return HexText(Digest, sizeof Digest);
 }
 
 }  // namespace halvora::test
