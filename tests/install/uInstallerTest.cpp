@@ -11,6 +11,7 @@
 #include "install/uInstalacao.h"
 #include "install/uInstaller.h"
 #include "install/uInstallerFakes.h"
+#include "support/uPlatformFacts.h"
 
 namespace halvora {
 namespace {
@@ -121,7 +122,7 @@ TEST(TRunInstall, FromTheInstalledFileCopiesNothingAndDoesTheRest) {
   Rig.Context.ProgramPath = Installed;
   EXPECT_EQ(RunInstall({"p", "/instalar", "u", "1", Key32}, Rig.Context), 0);
   EXPECT_EQ(ReadFile(Installed), "installed");
-  EXPECT_EQ(test::FolderEntries(InstallFolder(Rig.Folders)), std::vector<std::string>{"halvora"});
+  EXPECT_EQ(test::FolderEntries(InstallFolder(Rig.Folders)), std::vector<std::string>{test::ExpectedNames().ExeName});
   EXPECT_TRUE(ReadSettings(Rig.Folders).has_value());
   EXPECT_EQ(Rig.Services->InstalledExe, Installed);
 }
@@ -131,14 +132,16 @@ TEST(TRunInstall, ReplacesAnOlderInstalledFileWhole) {
   WriteFile(InstalledExePath(Rig.Folders), "older and longer program");
   EXPECT_EQ(RunInstall({"p", "/instalar", "u", "1", Key32}, Rig.Context), 0);
   EXPECT_EQ(ReadFile(InstalledExePath(Rig.Folders)), "program");
-  EXPECT_EQ(test::FolderEntries(InstallFolder(Rig.Folders)), std::vector<std::string>{"halvora"});
+  EXPECT_EQ(test::FolderEntries(InstallFolder(Rig.Folders)), std::vector<std::string>{test::ExpectedNames().ExeName});
 }
 
 TEST(TRunInstall, FailuresEndWithTheirCodesAndLeaveWhatWasDone) {
   {
     SCOPED_TRACE("installation folder cannot be created: 3");
     TInstallRig Rig;
-    WriteFile(Rig.Folders.KnownFolderPath(TKnownFolder::kfProgramFiles) + "halvora", "a file");
+    WriteFile(Rig.Folders.KnownFolderPath(TKnownFolder::kfProgramFiles) +
+                  test::ExpectedNames().AppFolder,
+              "a file");
     EXPECT_EQ(RunInstall({"p", "/instalar", "u", "1", Key32}, Rig.Context), 3);
     EXPECT_FALSE(ReadSettings(Rig.Folders).has_value());
   }
@@ -149,7 +152,7 @@ TEST(TRunInstall, FailuresEndWithTheirCodesAndLeaveWhatWasDone) {
     Rig.Context.ProgramPath = Rig.Source.Path("missing");
     EXPECT_EQ(RunInstall({"p", "/instalar", "u", "1", Key32}, Rig.Context), 4);
     EXPECT_EQ(ReadFile(InstalledExePath(Rig.Folders)), "old");
-    EXPECT_EQ(test::FolderEntries(InstallFolder(Rig.Folders)), std::vector<std::string>{"halvora"});
+    EXPECT_EQ(test::FolderEntries(InstallFolder(Rig.Folders)), std::vector<std::string>{test::ExpectedNames().ExeName});
     EXPECT_FALSE(ReadSettings(Rig.Folders).has_value());
     EXPECT_TRUE(Rig.Services->InstalledExe.empty());
   }

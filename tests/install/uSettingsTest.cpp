@@ -12,19 +12,24 @@
 
 #include "brand/uMarca.h"
 #include "install/uInstalacao.h"
+#include "install/uSettingsCases.h"
 #include "support/uFakeFolders.h"
+#include "support/uPlatformFacts.h"
 #include "support/uTestFiles.h"
 
 namespace halvora {
 namespace {
 
+using test::LoadCases;
+using test::StoredKey;
 using test::TFakeFolders;
+using test::TLoadCase;
 
 using test::ReadFile;
+using test::ReadSettingsText;
+using test::WriteSettingsText;
 using test::TTempFolder;
 using test::WriteFile;
-
-const std::string StoredKey(48, 'a');
 
 bool IsHexKey(const std::string& AKey) {
   return AKey.size() == 48 && std::ranges::all_of(AKey, [](char C) {
@@ -38,54 +43,8 @@ class TSettingsFile : public ::testing::Test {
   const std::string FPath = FFolder.Path("config/halvora/halvora.ini");
 };
 
-struct TLoadCase {
-  std::string Name;
-  std::string Before;
-  std::string ProgramPath;
-  std::string ServerUrl, ApiUrl, MyId, BrandCode;
-  std::string After;  // the file once saved
-};
-
 TEST_F(TSettingsFile, LoadCompletesTheSettingsAndSaveKeepsTheRestOfTheFile) {
-  const std::string K = StoredKey;
-  const std::string Untouched =
-      "; Halvora\r\n\r\n[Proxy]\r\nUse = 0\r\n\r\n[Server]\r\n# the relay\r\n"
-      "Url=ws://x:1/relay\r\n\r\n[Client]\r\nId=5\r\nKey=" +
-      K + "\r\nBrand=\r\nExtra= keep me \r\n";
-  const std::vector<TLoadCase> Cases = {
-      {"relay from the older host form, default port",
-       "[Server]\nHost=10.1.2.3\n[Client]\nId=1\nKey=" + K + "\n", "", "ws://10.1.2.3:7800/relay",
-       "http://10.1.2.3:7800", "1", "",
-       "[Server]\nUrl=ws://10.1.2.3:7800/relay\n[Client]\nId=1\nKey=" + K + "\nBrand=\n"},
-      {"relay from the older host and port",
-       "[Server]\nPort=9000\nHost=relay.lan\n[Client]\nKey=" + K + "\n", "",
-       "ws://relay.lan:9000/relay", "http://relay.lan:9000", "", "",
-       "[Server]\nUrl=ws://relay.lan:9000/relay\n[Client]\nKey=" + K + "\nId=\nBrand=\n"},
-      {"url wins over the older form, which goes",
-       "[Server]\nHost=h\nUrl= wss://r.example/relay \nport=1\nPORT=2\n[Client]\nKey=" + K + "\n",
-       "", "wss://r.example/relay", "https://r.example", "", "",
-       "[Server]\nUrl= wss://r.example/relay\n[Client]\nKey=" + K + "\nId=\nBrand=\n"},
-      {"a stored api url wins and stays as it is",
-       "[Server]\nApiUrl = https://api.example/v1 \nUrl=ws://x:1/relay\n[Client]\nKey=" + K + "\n",
-       "", "ws://x:1/relay", "https://api.example/v1", "", "",
-       "[Server]\nApiUrl = https://api.example/v1 \nUrl=ws://x:1/relay\n[Client]\nKey=" + K +
-           "\nId=\nBrand=\n"},
-      {"names in any case are updated in place",
-       "[SERVER]\nurl = ws://x:1/relay\n[client]\nBRAND=acme01\nkey=" + K + "\nID=42\n", "",
-       "ws://x:1/relay", "http://x:1", "42", "acme01",
-       "[SERVER]\nurl = ws://x:1/relay\n[client]\nBRAND=acme01\nkey=" + K + "\nID=42\n"},
-      {"the program's file name brings the brand",
-       "[Server]\nUrl=ws://x:1/relay\n[Client]\nId=7\nKey=" + K + "\nBrand=old001\n",
-       "/x/halvora-abc123", "ws://x:1/relay", "http://x:1", "7", "abc123",
-       "[Server]\nUrl=ws://x:1/relay\n[Client]\nId=7\nKey=" + K + "\nBrand=abc123\n"},
-      {"a program name without a code keeps the stored brand",
-       "[Server]\nUrl=ws://x:1/relay\n[Client]\nId=7\nKey=" + K + "\nBrand=old001\n",
-       "/opt/halvora/halvora", "ws://x:1/relay", "http://x:1", "7", "old001",
-       "[Server]\nUrl=ws://x:1/relay\n[Client]\nId=7\nKey=" + K + "\nBrand=old001\n"},
-      {"everything else survives byte for byte", Untouched, "", "ws://x:1/relay", "http://x:1", "5",
-       "", Untouched},
-  };
-  for (const TLoadCase& Case : Cases) {
+  for (const TLoadCase& Case : LoadCases()) {
     SCOPED_TRACE(Case.Name);
     WriteFile(FPath, Case.Before);
     const TSettings Settings = LoadSettings(FPath, Case.ProgramPath);
@@ -93,11 +52,23 @@ TEST_F(TSettingsFile, LoadCompletesTheSettingsAndSaveKeepsTheRestOfTheFile) {
     EXPECT_EQ(Settings.ApiUrl, Case.ApiUrl);
     EXPECT_EQ(Settings.MyId, Case.MyId);
     EXPECT_EQ(Settings.BrandCode, Case.BrandCode);
-    EXPECT_EQ(Settings.Key, K);
+    EXPECT_EQ(Settings.Key, StoredKey);
     EXPECT_EQ(ReadFile(FPath), Case.Before) << "loading wrote the file";
+
     SaveSettings(FPath, Settings);
-    EXPECT_EQ(ReadFile(FPath), Case.After);
+    const TSettings Reloaded = LoadSettings(FPath, "");
+    EXPECT_EQ(Reloaded.ServerUrl, Settings.ServerUrl);
+    EXPECT_EQ(Reloaded.ApiUrl, Settings.ApiUrl);
+    EXPECT_EQ(Reloaded.MyId, Settings.MyId);
+    EXPECT_EQ(Reloaded.BrandCode, Settings.BrandCode);
+    EXPECT_EQ(Reloaded.Key, StoredKey);
+    const auto Store = OpenIniStore(FPath);
+    EXPECT_FALSE(Store->ValueExists("Server", "Host"));
+    EXPECT_FALSE(Store->ValueExists("Server", "Port"));
   }
+  const auto Store = OpenIniStore(FPath);  // the last case's keys of its own
+  EXPECT_EQ(Store->ReadString("Proxy", "Use", "?"), "0");
+  EXPECT_EQ(Store->ReadString("Client", "Extra", "?"), "keep me");
 }
 
 TEST_F(TSettingsFile, WithoutAFileTheHostGetsTheDefaultsAndAFreshKey) {
@@ -111,9 +82,9 @@ TEST_F(TSettingsFile, WithoutAFileTheHostGetsTheDefaultsAndAFreshKey) {
   EXPECT_FALSE(std::filesystem::exists(FFolder.Path("config"))) << "loading wrote the file";
 
   SaveSettings(FPath, Settings);
-  EXPECT_EQ(ReadFile(FPath), "[Server]\nUrl=" + DefaultRelayUrl() +
-                                 "\n\n[Client]\nId=\nKey=" + Settings.Key + "\nBrand=\n");
-  EXPECT_EQ(LoadSettings(FPath, "").Key, Settings.Key);
+  const TSettings Reloaded = LoadSettings(FPath, "");
+  EXPECT_EQ(Reloaded.Key, Settings.Key);
+  EXPECT_EQ(Reloaded.ServerUrl, DefaultRelayUrl());
 }
 
 TEST_F(TSettingsFile, AKeyShorterThan48Utf16UnitsIsReplaced) {
@@ -127,7 +98,7 @@ TEST_F(TSettingsFile, AKeyShorterThan48Utf16UnitsIsReplaced) {
   };
   for (const auto& [Key, Kept] : Cases) {
     SCOPED_TRACE("key: " + Key);
-    WriteFile(FPath, "[Client]\nKey=" + Key + "\n");
+    WriteSettingsText(FPath, "[Client]\nKey=" + Key + "\n");
     const std::string Loaded = LoadSettings(FPath, "").Key;
     if (Kept) {
       EXPECT_EQ(Loaded, Key);
@@ -143,7 +114,8 @@ TEST_F(TSettingsFile, ValuesFromTheNetworkCannotAddSectionsOrKeys) {
   Settings.MyId = "123\n[Server]\nUrl=wss://evil.example/relay";
   Settings.BrandCode = "abc\r\nKey=0";
   SaveSettings(FPath, Settings);
-  EXPECT_EQ(ReadFile(FPath), "[Server]\nUrl=wss://good.example/relay\n[Client]\nKey=" + StoredKey +
+  EXPECT_EQ(ReadSettingsText(FPath),
+            "[Server]\nUrl=wss://good.example/relay\n[Client]\nKey=" + StoredKey +
                                  "\nId=123[Server]Url=wss://evil.example/relay\nBrand=abcKey=0\n");
   const TSettings Reloaded = LoadSettings(FPath, "");
   EXPECT_EQ(Reloaded.ServerUrl, "wss://good.example/relay");
@@ -170,11 +142,13 @@ TEST_F(TSettingsFile, SaveToAnUnwritablePlaceThrowsAClearText) {
 
 
 TEST_F(TSettingsFile, ThePathIsTheMachineFileOnlyWhileInstalled) {
+  const auto& Names = test::ExpectedNames();
+  const std::string S(1, Names.Separator);
   TFakeFolders Folders;
-  Folders.Set(TKnownFolder::kfCommonAppData, FFolder.Path("common/"));
-  Folders.Set(TKnownFolder::kfProgramFiles, FFolder.Path("programs/"));
-  Folders.Set(TKnownFolder::kfUserAppData, FFolder.Path("user/"));
-  const std::string UserFile = FFolder.Path("user/halvora/halvora.ini");
+  Folders.Set(TKnownFolder::kfCommonAppData, FFolder.Path("common") + S);
+  Folders.Set(TKnownFolder::kfProgramFiles, FFolder.Path("programs") + S);
+  Folders.Set(TKnownFolder::kfUserAppData, FFolder.Path("user") + S);
+  const std::string UserFile = FFolder.Path("user") + S + Names.AppFolder + S + Names.SettingsFile;
   const std::string MachineFile = MachineSettingsPath(Folders);
 
   EXPECT_EQ(SettingsPath(Folders), UserFile);
@@ -188,7 +162,7 @@ TEST_F(TSettingsFile, ThePathIsTheMachineFileOnlyWhileInstalled) {
   Folders.Set(TKnownFolder::kfUserAppData, FFolder.Path("user"));
   EXPECT_EQ(SettingsPath(Folders), UserFile);
   Folders.Set(TKnownFolder::kfUserAppData, "");
-  EXPECT_EQ(SettingsPath(Folders), "halvora/halvora.ini");
+  EXPECT_EQ(SettingsPath(Folders), Names.AppFolder + S + Names.SettingsFile);
 }
 
 TEST(TSettingsPaths, TheBrandFolderHoldsTheSettingsFile) {
@@ -198,7 +172,11 @@ TEST(TSettingsPaths, TheBrandFolderHoldsTheSettingsFile) {
       {"halvora/halvora.ini", "halvora/"},
       {"halvora.ini", ""},
   };
-  for (const auto& [Path, Folder] : Cases) EXPECT_EQ(BrandFolder(Path), Folder) << Path;
+  const auto Native = [](std::string APath) {
+    std::ranges::replace(APath, '/', test::ExpectedNames().Separator);
+    return APath;
+  };
+  for (const auto& [Path, Folder] : Cases) EXPECT_EQ(BrandFolder(Native(Path)), Native(Folder)) << Path;
 }
 
 // Every character drawn over many calls, which must be exactly AAlphabet's.

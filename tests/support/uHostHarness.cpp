@@ -1,10 +1,7 @@
 #include "support/uHostHarness.h"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "install/uSettings.h"
+#include "support/uPlatformFacts.h"
 
 namespace halvora::test {
 
@@ -19,17 +16,10 @@ std::string THostHarness::SettingsFile() const {
 }
 
 void THostHarness::WriteSettings(const std::string& AText) const {
-  const std::filesystem::path Path(SettingsFile());
-  std::filesystem::create_directories(Path.parent_path());
-  std::ofstream(Path, std::ios::binary) << AText;
+  WriteSettingsText(SettingsFile(), AText);
 }
 
-std::string THostHarness::ReadSettings() const {
-  std::ifstream File(SettingsFile(), std::ios::binary);
-  std::stringstream Text;
-  Text << File.rdbuf();
-  return Text.str();
-}
+std::string THostHarness::ReadSettings() const { return ReadSettingsText(SettingsFile()); }
 
 TMainEnvironment THostHarness::Environment() {
   TMainEnvironment Env;
