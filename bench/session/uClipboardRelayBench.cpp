@@ -51,7 +51,8 @@ int Run(int AFiles, std::size_t ASize) {
 
   TXvfb X;
   TRelayProcess Relay(Folder("relay"));
-  THostProcess Host(Folder("host"), X.Display(), Relay.Url());
+  const std::string HostFolder = Folder("host");
+  THostProcess Host(HostFolder, LinuxHost(HostFolder, X.Display()), Relay.Url());
   if (!Host.WaitState([](const nlohmann::json& S) { return S["id"] != "" && S["password"] != ""; }))
     return std::fprintf(stderr, "the host did not register\n"), 1;
   const pid_t Pid = Host.Process().Pid();

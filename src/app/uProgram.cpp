@@ -81,7 +81,8 @@ class TModes final : public IEntryModes {
 
 int RunProgram(int& AArgc, char** AArgv, IProgramDecorator* ADecorator) {
   const std::unique_ptr<IPlatform> Platform = NewPlatform(AArgc, AArgv);
-  const std::vector<std::string> Args(AArgv, AArgv + AArgc);
+  // The platform's own account of the command line: on Windows argv is not UTF-8.
+  const std::vector<std::string> Args = ProcessArguments();
   TModes Modes(*Platform, Args, ADecorator);
   return RunEntry(Args, Modes);
 }

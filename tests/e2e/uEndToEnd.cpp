@@ -99,23 +99,30 @@ int TRelayProcess::Http(const std::string& AMethod, const std::string& ATarget,
   }
 }
 
-THostProcess::THostProcess(const std::string& AFolder, const std::string& ADisplay,
-                           const std::string& ARelayUrl)
-    : FFolder(AFolder) {
+THostLaunch LinuxHost(const std::string& AFolder, const std::string& ADisplay) {
   const std::string Runtime = AFolder + "/run";
   std::filesystem::create_directories(Runtime);
   chmod(Runtime.c_str(), 0700);
-  const std::string Ini = AFolder + "/config/halvora/halvora.ini";
-  if (ReadFile(Ini).empty()) WriteFile(Ini, "[Server]\nUrl=" + ARelayUrl + "\n");
+  THostLaunch Launch;
+  Launch.Program = HALVORA_TESTHOST;
+  Launch.Environment = {"DISPLAY=" + ADisplay, "HOME=" + AFolder,
+                        "XDG_CONFIG_HOME=" + AFolder + "/config", "XDG_RUNTIME_DIR=" + Runtime,
+                        "QT_QPA_PLATFORM=xcb"};
+  Launch.SettingsFile = AFolder + "/config/halvora/halvora.ini";
+  return Launch;
+}
+
+THostProcess::THostProcess(const std::string& AFolder, const THostLaunch& ALaunch,
+                           const std::string& ARelayUrl)
+    : FFolder(AFolder) {
+  if (ReadFile(ALaunch.SettingsFile).empty())
+    WriteFile(ALaunch.SettingsFile, "[Server]\nUrl=" + ARelayUrl + "\n");
   std::filesystem::remove(AFolder + "/state.json");
   WriteFile(AFolder + "/commands", "");
-  FProcess = std::make_unique<TChildProcess>(
-      HALVORA_TESTHOST, std::vector<std::string>{},
-      std::vector<std::string>{"DISPLAY=" + ADisplay, "HOME=" + AFolder,
-                               "XDG_CONFIG_HOME=" + AFolder + "/config",
-                               "XDG_RUNTIME_DIR=" + Runtime, "QT_QPA_PLATFORM=xcb",
-                               "HALVORA_TEST_STATE=" + AFolder + "/state.json",
-                               "HALVORA_TEST_COMMANDS=" + AFolder + "/commands"});
+  std::vector<std::string> Environment = ALaunch.Environment;
+  Environment.push_back("HALVORA_TEST_STATE=" + ALaunch.HostPath(AFolder + "/state.json"));
+  Environment.push_back("HALVORA_TEST_COMMANDS=" + ALaunch.HostPath(AFolder + "/commands"));
+  FProcess = std::make_unique<TChildProcess>(ALaunch.Program, ALaunch.Args, Environment);
 }
 
 THostProcess::~THostProcess() {

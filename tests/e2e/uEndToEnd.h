@@ -35,11 +35,27 @@ class TRelayProcess {
   std::uint16_t FPort = 0;
 };
 
-// The test host (the program with its test seam) on an X display, with its own settings
-// and runtime folders under AFolder.
+// How one test host program starts: the program with its arguments and environment, its
+// settings file as this process sees it, and how the host names a path of this process.
+struct THostLaunch {
+  std::string Program;
+  std::vector<std::string> Args;
+  std::vector<std::string> Environment;
+  std::string SettingsFile;
+  std::function<std::string(const std::string&)> HostPath = [](const std::string& APath) {
+    return APath;
+  };
+};
+
+// The Linux test host on X display ADisplay, with its settings and runtime folders under
+// AFolder.
+THostLaunch LinuxHost(const std::string& AFolder, const std::string& ADisplay);
+
+// The test host (the program with its test seam), its state and commands files in AFolder.
+// Unless its settings file exists, it starts with one that names the relay at ARelayUrl.
 class THostProcess {
  public:
-  THostProcess(const std::string& AFolder, const std::string& ADisplay,
+  THostProcess(const std::string& AFolder, const THostLaunch& ALaunch,
                const std::string& ARelayUrl);
   ~THostProcess();
 

@@ -34,7 +34,9 @@ class TEndToEndTest : public ::testing::Test {
   }
   std::unique_ptr<THostProcess> StartHost(const TRelayProcess& ARelay, const std::string& ADisplay,
                                           const std::string& AName = "host") {
-    return std::make_unique<THostProcess>(Folder(AName), ADisplay, ARelay.Url());
+    const std::string HostFolder = Folder(AName);
+    return std::make_unique<THostProcess>(HostFolder, LinuxHost(HostFolder, ADisplay),
+                                          ARelay.Url());
   }
   std::unique_ptr<TViewerProcess> Viewer(const TRelayProcess& ARelay,
                                          const std::vector<std::string>& AArgs,

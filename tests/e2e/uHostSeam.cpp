@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -56,6 +57,21 @@ class TSeamTransports final : public ITransportFactory {
 
 }  // namespace
 
+TSeamPoll::TSeamPoll(std::function<void()> AOnPoll) : FOnPoll(std::move(AOnPoll)) { Start(); }
+
+TSeamPoll::~TSeamPoll() {
+  Terminate();
+  FStop.SetEvent();
+  StopThread();
+}
+
+void TSeamPoll::Execute() {
+  while (!Terminated()) {
+    SystemClock().WaitFor(FStop, 100);
+    Queue(FOnPoll);
+  }
+}
+
 THostSeam::THostSeam(TMainEnvironment& AEnv)
     : FView(AEnv.View),
       FDialogs(AEnv.Dialogs),
@@ -69,15 +85,14 @@ THostSeam::THostSeam(TMainEnvironment& AEnv)
   AEnv.Relay.Transports = std::make_shared<TSeamTransports>(*this, AEnv.Relay.Transports);
 }
 
-THostSeam::~THostSeam() = default;
+THostSeam::~THostSeam() { FPoll.reset(); }
 
 void THostSeam::Attach(TfrmMain& AController) {
   FController = &AController;
-  QObject::connect(&FPoll, &QTimer::timeout, [this] {
+  FPoll = std::make_unique<TSeamPoll>([this] {
     RunCommands();
     WriteState();
   });
-  FPoll.start(100);
   WriteState();
 }
 
@@ -127,7 +142,8 @@ void THostSeam::WriteState() {
   // Written aside and renamed, so a reader never sees half a file.
   const std::string Temporary = FStatePath + ".tmp";
   std::ofstream(Temporary, std::ios::trunc) << State.dump();
-  std::rename(Temporary.c_str(), FStatePath.c_str());
+  std::error_code Error;  // a reader holding the file open on Windows: the next write wins
+  std::filesystem::rename(Temporary, FStatePath, Error);
 }
 
 void THostSeam::RunCommands() {

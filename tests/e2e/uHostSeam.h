@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QTimer>
-
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/uThread.h"
 #include "host/uMain.h"
 
 namespace halvora::test {
@@ -21,6 +20,20 @@ namespace halvora::test {
 //   "new-password", "quit". Confirmation questions are answered "yes".
 // - Waits of 60 s or more are recorded as asked and then cut to 1 s, so a test sees the
 //   back-off after a refusal without sleeping through it.
+// Every 100 ms, runs AOnPoll on the main thread.
+class TSeamPoll final : public TThread {
+ public:
+  explicit TSeamPoll(std::function<void()> AOnPoll);
+  ~TSeamPoll() override;
+
+ protected:
+  void Execute() override;
+
+ private:
+  const std::function<void()> FOnPoll;
+  TEvent FStop{true, false};
+};
+
 class THostSeam final : public IMainView, public IDialogs {
  public:
   // Puts itself between the controller and AEnv's view, dialogs, clock and transports.
@@ -58,7 +71,7 @@ class THostSeam final : public IMainView, public IDialogs {
   std::string FStatePath, FCommandsPath;
   std::size_t FCommandsRead = 0;
   std::vector<std::string> FInforms;
-  QTimer FPoll;
+  std::unique_ptr<TSeamPoll> FPoll;  // from Attach on
 
   std::mutex FLock;  // guards the two lists below, filled on the relay client's thread
   std::vector<std::uint32_t> FAttempts, FWaits;
