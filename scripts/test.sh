@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, then builds and runs every test three times: a normal
-# build, an ASan+UBSan build and a TSan build. Exits non-zero if anything failed.
+# Sets up a fresh Debian 12 machine, then builds and runs every test: the Windows build under
+# Wine, then three Linux builds (normal, ASan+UBSan, TSan). The normal build's tests also start
+# the Windows programs under Wine against the Linux relay and test servers. Exits non-zero if
+# anything failed.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -61,13 +63,35 @@ report_tests() {
   fi
 }
 
+# The Windows build: its libraries from Debian's packages, then the host and its tests, which
+# run under Wine in a prefix of the build's own with one wineserver kept alive until the end.
+wine=/usr/lib/wine
+export WINEPREFIX=$root/build/windows/wine WINEDEBUG=-all
+windows_built=0
+begun=$SECONDS
+mkdir -p "$WINEPREFIX"
+"$wine/wineserver64" -p && trap '"$wine/wineserver64" -k 2>/dev/null' EXIT
+if ! "$wine/wine64" wineboot -i || ! bash scripts/windeps.sh build/windeps; then
+  failed+=("windows (libraries)"); status=1
+else
+  stage "windows libraries" "$begun"
+  if build windows -O2 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+       -DHALVORA_WINDEPS="$root/build/windeps/prefix"; then
+    windows_built=1
+    run_tests windows
+    report_tests windows
+  fi
+fi
+windows_tree=()
+[ $windows_built -eq 1 ] && windows_tree=(-DHALVORA_WINDOWS_BUILD="$root/build/windows")
+
 # The release build's tests run while the ASan build compiles: they leave much of the machine
 # idle while they wait on sockets and child processes. The sanitizer builds' tests keep both
 # cores busy and run on their own. The release build has no debug information; the sanitizer
 # builds keep line tables for their reports and compile at -O1, a third faster than -O2 on the
 # Beast-heavy units, with reports as good.
 release_built=0
-if build release -O2; then
+if build release -O2 "${windows_tree[@]}"; then
   run_tests release &
   release_built=1
 fi
