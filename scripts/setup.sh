@@ -12,7 +12,7 @@ packages=(
   libxtst-dev libxi-dev libxdamage-dev xinput xclip libsystemd-dev
   chromium
   xvfb xauth x11-utils x11-xserver-utils trayer dbus-daemon
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev nasm dpkg-dev wine64
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev nasm dpkg-dev wine64 file
 )
 
 # The browser tests drive Chromium from Node.js 20 (playwright-core); the machine's own Node

@@ -78,6 +78,14 @@ else
   if build windows -O2 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
        -DHALVORA_WINDEPS="$root/build/windeps/prefix"; then
     windows_built=1
+    # One program with no DLL beside it: it imports only what Windows itself has.
+    exe=build/windows/src/app/halvora.exe
+    file "$exe"
+    for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p'); do
+      echo "  imports $dll"
+      [ -f "$WINEPREFIX/drive_c/windows/system32/${dll,,}" ] ||
+        { echo "$dll is not a Windows system DLL"; failed+=("windows (imports)"); status=1; }
+    done
     run_tests windows
     report_tests windows
   fi
