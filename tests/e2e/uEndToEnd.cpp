@@ -47,18 +47,21 @@ int CountEntries(const std::string& AFolder, const std::function<bool(const std:
 
 }  // namespace
 
-TRelayProcess::TRelayProcess(const std::string& AFolder, std::uint16_t APort)
+TRelayProcess::TRelayProcess(const std::string& AFolder, std::uint16_t APort,
+                             const std::vector<std::string>& AOptions)
     : FAdminToken(RandomToken()) {
   const std::string PortFile = Fresh(AFolder, "port");
   const std::string TokenFile = Fresh(AFolder, "admin-token");
   WriteFile(TokenFile, FAdminToken + "\n");
   ::chmod(TokenFile.c_str(), 0600);
-  FProcess = std::make_unique<TChildProcess>(
-      HALVORA_RELAY,
-      std::vector<std::string>{"--listen", "127.0.0.1:" + std::to_string(APort), "--db",
-                               AFolder + "/relay.db", "--port-file", PortFile, "--admin-token-file",
-                               TokenFile, "--quiet"},
-      std::vector<std::string>{}, Fresh(AFolder, "relay-out"));
+  std::vector<std::string> Args{"--listen",   "127.0.0.1:" + std::to_string(APort),
+                                "--db",       AFolder + "/relay.db",
+                                "--port-file", PortFile,
+                                "--admin-token-file", TokenFile,
+                                "--quiet"};
+  Args.insert(Args.end(), AOptions.begin(), AOptions.end());
+  FProcess = std::make_unique<TChildProcess>(HALVORA_RELAY, Args, std::vector<std::string>{},
+                                             Fresh(AFolder, "relay-out"));
   std::string Text;
   if (!WaitUntil([&] {
         Text = ReadFile(PortFile);
@@ -71,6 +74,10 @@ TRelayProcess::TRelayProcess(const std::string& AFolder, std::uint16_t APort)
 
 std::string TRelayProcess::Url() const {
   return "ws://127.0.0.1:" + std::to_string(FPort) + "/relay";
+}
+
+std::string TRelayProcess::SecureUrl() const {
+  return "wss://localhost:" + std::to_string(FPort) + "/relay";
 }
 
 void TRelayProcess::Kill(int ASignal) {

@@ -20,10 +20,13 @@ using namespace std::chrono_literals;
 // The reference relay as a process on 127.0.0.1, with its database in AFolder.
 class TRelayProcess {
  public:
-  // APort 0 picks a free port; a restart passes the port of the first run.
-  TRelayProcess(const std::string& AFolder, std::uint16_t APort = 0);
+  // APort 0 picks a free port; a restart passes the port of the first run. AOptions go to the
+  // relay as well.
+  TRelayProcess(const std::string& AFolder, std::uint16_t APort = 0,
+                const std::vector<std::string>& AOptions = {});
   std::uint16_t Port() const { return FPort; }
-  std::string Url() const;  // ws://127.0.0.1:<port>/relay
+  std::string Url() const;        // ws://127.0.0.1:<port>/relay
+  std::string SecureUrl() const;  // wss://localhost:<port>/relay, with a certificate in AOptions
   void Kill(int ASignal);
   // An HTTP request to the relay's own endpoints, with the admin token; the status code, 0 when
   // it failed.

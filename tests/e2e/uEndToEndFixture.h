@@ -29,8 +29,9 @@ class TEndToEndTest : public ::testing::Test {
     std::filesystem::create_directories(Path);
     return Path;
   }
-  std::unique_ptr<TRelayProcess> StartRelay(std::uint16_t APort = 0) {
-    return std::make_unique<TRelayProcess>(Folder("relay"), APort);
+  std::unique_ptr<TRelayProcess> StartRelay(std::uint16_t APort = 0,
+                                            const std::vector<std::string>& AOptions = {}) {
+    return std::make_unique<TRelayProcess>(Folder("relay"), APort, AOptions);
   }
   std::unique_ptr<THostProcess> StartHost(const TRelayProcess& ARelay, const std::string& ADisplay,
                                           const std::string& AName = "host") {

@@ -129,6 +129,7 @@ void THostSeam::WriteState() {
   nlohmann::json State{{"id", FController->MyId()},
                        {"password", FController->Password()},
                        {"caption", M.Caption},
+                       {"title", M.lblTitle.Text},
                        {"status", M.lblStatus.Text},
                        {"fixed", M.lblFixed.Visible ? M.lblFixed.Text : ""},
                        {"role", static_cast<int>(FController->Role())},

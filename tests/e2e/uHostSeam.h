@@ -14,7 +14,7 @@ namespace halvora::test {
 // Built only into the end-to-end test host, never into the program users get. Lets a test
 // in another process see what the window shows and drive it:
 // - HALVORA_TEST_STATE names a JSON file rewritten whenever the window changes: ID,
-//   password, caption, status, permanent-access line, session role, the relay connection
+//   password, caption, title, status, permanent-access line, session role, the relay connection
 //   attempts (milliseconds since start) and the long waits the relay client asked for.
 // - HALVORA_TEST_COMMANDS names a file the test appends lines to: "revoke", "disconnect",
 //   "new-password", "quit". Confirmation questions are answered "yes".

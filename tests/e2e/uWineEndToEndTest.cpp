@@ -1,6 +1,6 @@
 // The Windows test host under Wine against the Linux relay and viewer: registration, the
-// settings file it keeps, admission by proof, a blocking request answered, and the link coming
-// back after the relay dies.
+// settings file it keeps, admission by proof, a blocking request answered, the link coming
+// back after the relay dies, and the brand service.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -94,6 +94,23 @@ TEST_F(WineEndToEnd, ComesBackWithItsIdWithinThreeSecondsOfTheRelay) {
   ASSERT_TRUE(Host->WaitState(IsReady, 10s)) << Host->State().dump();
   EXPECT_LT(std::chrono::steady_clock::now() - Back, 4500ms) << "reconnects every 3 s";
   EXPECT_EQ(Host->State()["id"], Id);
+}
+
+// The brand announced by the relay is looked up at its brand service over WinHTTP: the name
+// (UTF-8) and the logo reach the window and the cache beside the settings file.
+TEST_F(WineEndToEnd, LooksUpTheAnnouncedBrandAtTheBrandService) {
+  const std::string Brands = Folder("brands");
+  WriteFile(Brands + "/acme01/nome.txt", "Acme Suporte Técnico\n");
+  const std::string Logo = ReadFile(HALVORA_TEST_LOGO);
+  WriteFile(Brands + "/acme01/logo.png", Logo);
+  auto Relay = StartRelay(0, {"--brand", "acme01|Acme", "--brands", Brands});
+  auto Host = StartHost(*Relay);
+  ASSERT_TRUE(Host->WaitState([](const nlohmann::json& S) {
+    return S["title"] == "Acme Suporte Técnico";
+  })) << Host->State().dump();
+  const std::string Cache = WineAppData() + "/Halvora/marca-acme01";
+  EXPECT_EQ(ReadFile(Cache + ".txt"), "\xEF\xBB\xBF" "Acme Suporte Técnico\r\n");
+  EXPECT_EQ(ReadFile(Cache + ".png"), Logo);
 }
 
 }  // namespace
