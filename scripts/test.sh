@@ -71,7 +71,10 @@ windows_built=0
 begun=$SECONDS
 mkdir -p "$WINEPREFIX"
 "$wine/wineserver64" -p && trap '"$wine/wineserver64" -k 2>/dev/null' EXIT
-if ! "$wine/wine64" wineboot -i || ! bash scripts/windeps.sh build/windeps; then
+# No .NET or browser engine in the prefix: nothing of ours uses them, and nobody is there to
+# answer the offer to download them.
+if ! WINEDLLOVERRIDES="mscoree,mshtml=" "$wine/wine64" wineboot -i ||
+   ! bash scripts/windeps.sh build/windeps; then
   failed+=("windows (libraries)"); status=1
 else
   stage "windows libraries" "$begun"
