@@ -15,7 +15,9 @@ namespace {
 class TIniStore : public ::testing::Test {
  protected:
   // The store leaves making the folder to its caller.
-  void SetUp() override { std::filesystem::create_directories(PathOf(FFolder.Path("configuração"))); }
+  void SetUp() override {
+    std::filesystem::create_directories(PathOf(FFolder.Path("configuração")));
+  }
 
   // Writes AValue to a fresh store and reads it back from another one.
   std::string RoundTrip(const std::string& AValue) {
@@ -41,9 +43,11 @@ TEST_F(TIniStore, AMissingFileReadsAsDefaults) {
 }
 
 TEST_F(TIniStore, ValuesComeBackAfterReopening) {
+  // Outside any code page, with characters beyond the 16-bit range.
+  const std::string Unicode = "Ação Ünïcödé 日本語 \xF0\x9F\x8E\x89 \xF0\x9D\x84\x9E";
   const std::vector<std::pair<std::string, std::string>> Cases = {
       {"wss://relay.example:443/relay?a=b;c#d", "wss://relay.example:443/relay?a=b;c#d"},
-      {"Ação Ünïcödé 日本語 \xF0\x9F\x8E\x89 \xF0\x9D\x84\x9E", "Ação Ünïcödé 日本語 \xF0\x9F\x8E\x89 \xF0\x9D\x84\x9E"},
+      {Unicode, Unicode},
       {std::string(5000, 'k'), std::string(5000, 'k')},
       {"  blanks around  ", "blanks around"},
       {"", ""},
@@ -73,7 +77,8 @@ TEST_F(TIniStore, NamesMatchInAnyCaseAndWritingReplacesTheValue) {
 }
 
 TEST_F(TIniStore, AValueCannotAddASectionOrAKey) {
-  const std::string Hostile = "1\r\n[Server]\nUrl=wss://evil.example/relay\r\nKey=0\x01\x7F";
+  const std::string Hostile =
+      "1\r\n[Server]\nUrl=wss://evil.example/relay\r\nKey=0\x01\x7F" + std::string(1, '\0') + "2";
   {
     const auto Store = OpenIniStore(FPath);
     Store->WriteString("Server", "Url", "wss://good.example/relay");
@@ -81,7 +86,7 @@ TEST_F(TIniStore, AValueCannotAddASectionOrAKey) {
     Store->Commit(TReplaceMode::rmKeepMode);
   }
   const auto Store = OpenIniStore(FPath);
-  EXPECT_EQ(Store->ReadString("Client", "Id", "?"), "1[Server]Url=wss://evil.example/relayKey=0");
+  EXPECT_EQ(Store->ReadString("Client", "Id", "?"), "1[Server]Url=wss://evil.example/relayKey=02");
   EXPECT_EQ(Store->ReadString("Server", "Url", "?"), "wss://good.example/relay");
   EXPECT_FALSE(Store->ValueExists("Client", "Key"));
 }

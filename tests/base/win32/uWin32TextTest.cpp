@@ -29,7 +29,7 @@ TEST(TWin32Text, Utf8AndWideTextConvertBothWays) {
 
 TEST(TWin32Text, MalformedTextBecomesTheReplacementCharacter) {
   EXPECT_EQ(Utf8ToWide("a\xC3"), L"a\uFFFD");
-  EXPECT_EQ(Utf8ToWide("\xFF" "b"), L"\uFFFD" L"b");
+  EXPECT_EQ(Utf8ToWide("\xFFz"), L"\uFFFDz");
   EXPECT_EQ(WideToUtf8(std::wstring(L"\xD800x", 2)), "\xEF\xBF\xBDx");  // a lone surrogate
   EXPECT_EQ(WideToUtf8(std::wstring(1, L'\xDC00')), "\xEF\xBF\xBD");
 }
