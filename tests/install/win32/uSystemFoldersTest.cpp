@@ -8,21 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "base/uText.h"
+#include "base/win32/uWin32Text.h"
 #include "install/uInstalacao.h"
 #include "install/uSettings.h"
 
 namespace halvora {
 namespace {
-
-std::wstring Wide(std::string_view AUtf8) {
-  const std::u16string Units = Utf8ToUtf16(AUtf8);
-  return std::wstring(Units.begin(), Units.end());
-}
-
-std::string Utf8(const std::wstring& AWide) {
-  return Utf16ToUtf8(std::u16string(AWide.begin(), AWide.end()));
-}
 
 std::optional<std::wstring> Variable(const wchar_t* AName) {
   std::wstring Value(32768, L'\0');
@@ -50,7 +41,7 @@ class TVariableRestore {
 std::string Shell(int AId) {
   wchar_t Path[MAX_PATH] = {};
   EXPECT_EQ(SHGetFolderPathW(nullptr, AId, nullptr, SHGFP_TYPE_CURRENT, Path), S_OK) << AId;
-  return Utf8(Path);
+  return WideToUtf8(Path);
 }
 
 TEST(TWin32Folders, TheMachineFoldersAreTheShellsWithABackslash) {
@@ -68,7 +59,7 @@ TEST(TWin32Folders, TheMachineFoldersAreTheShellsWithABackslash) {
     const std::string Path = SystemFolders().KnownFolderPath(Case.Folder);
     EXPECT_EQ(Path, Shell(Case.ShellId) + "\\");
     ASSERT_TRUE(Variable(Case.Variable));
-    EXPECT_EQ(CompareStringOrdinal(Wide(Path).c_str(), -1,
+    EXPECT_EQ(CompareStringOrdinal(Utf8ToWide(Path).c_str(), -1,
                                    (*Variable(Case.Variable) + L"\\").c_str(), -1, TRUE),
               CSTR_EQUAL)
         << Path;
@@ -97,7 +88,7 @@ TEST(TWin32Folders, TheUserFolderIsTheVariableAppData) {
   };
   for (const auto& [Value, Expected] : Cases) {
     SCOPED_TRACE("APPDATA=" + Value.value_or("(unset)"));
-    ASSERT_TRUE(SetEnvironmentVariableW(L"APPDATA", Value ? Wide(*Value).c_str() : nullptr));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"APPDATA", Value ? Utf8ToWide(*Value).c_str() : nullptr));
     EXPECT_EQ(SystemFolders().KnownFolderPath(TKnownFolder::kfUserAppData), Expected);
   }
   SetEnvironmentVariableW(L"APPDATA", L"C:\\users\\Usuário\\AppData\\Roaming");

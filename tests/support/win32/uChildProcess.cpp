@@ -4,15 +4,10 @@
 
 #include <cstdio>
 
-#include "base/uText.h"
+#include "base/win32/uWin32Text.h"
 
 namespace halvora::test {
 namespace {
-
-std::wstring Wide(std::string_view AUtf8) {
-  const std::u16string Units = Utf8ToUtf16(AUtf8);
-  return std::wstring(Units.begin(), Units.end());
-}
 
 // One argument after the first: as it is when nothing in it needs quoting; otherwise in
 // double quotes, each quote escaped by a backslash and the backslashes before a quote (or
@@ -34,19 +29,20 @@ std::wstring Quoted(const std::wstring& AArg) {
   return Result + L"\"";
 }
 
-}  // namespace
-
+// The command line that CommandLineToArgvW splits back into AArgs.
 std::wstring CommandLineOf(const std::vector<std::string>& AArgs) {
   std::wstring Line;
   for (std::size_t I = 0; I < AArgs.size(); ++I) {
     if (I == 0) {
-      Line = L"\"" + Wide(AArgs[0]) + L"\"";
+      Line = L"\"" + Utf8ToWide(AArgs[0]) + L"\"";
     } else {
-      Line += L" " + Quoted(Wide(AArgs[I]));
+      Line += L" " + Quoted(Utf8ToWide(AArgs[I]));
     }
   }
   return Line;
 }
+
+}  // namespace
 
 int RunProgram(const std::string& AProgram, const std::vector<std::string>& AArgs,
                std::chrono::milliseconds ATimeout) {
@@ -54,8 +50,8 @@ int RunProgram(const std::string& AProgram, const std::vector<std::string>& AArg
   STARTUPINFOW Startup{};
   Startup.cb = sizeof(Startup);
   PROCESS_INFORMATION Process{};
-  if (!CreateProcessW(Wide(AProgram).c_str(), Line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &Startup, &Process))
+  if (!CreateProcessW(Utf8ToWide(AProgram).c_str(), Line.data(), nullptr, nullptr, FALSE, 0,
+                      nullptr, nullptr, &Startup, &Process))
     return -1;
   CloseHandle(Process.hThread);
   DWORD Code = static_cast<DWORD>(-1);
@@ -73,7 +69,7 @@ int RunProgram(const std::string& AProgram, const std::vector<std::string>& AArg
 std::string ThisProgram() {
   std::wstring Path(32768, L'\0');
   Path.resize(GetModuleFileNameW(nullptr, Path.data(), static_cast<DWORD>(Path.size())));
-  return Utf16ToUtf8(std::u16string(Path.begin(), Path.end()));
+  return WideToUtf8(Path);
 }
 
 void EndChild(bool AFailed) {

@@ -6,13 +6,10 @@
 
 namespace halvora::test {
 
-// The command line that CommandLineToArgvW splits back into AArgs. The first one is the
-// program's name as the child sees it, which may not hold a double quote.
-std::wstring CommandLineOf(const std::vector<std::string>& AArgs);
-
-// Runs the program at AProgram (UTF-8) with the command line made of AArgs and waits for it.
-// Its exit code, or -1 when it could not be started or had not ended within ATimeout (it is
-// then killed: the time-out is a guard against hangs).
+// Runs the program at AProgram (UTF-8) with the command line that CommandLineToArgvW splits
+// back into AArgs and waits for it. AArgs[0] is the program's name as the child sees it, which
+// may not hold a double quote. Returns its exit code, or -1 when it could not be started or had
+// not ended within ATimeout (it is then killed: the time-out is a guard against hangs).
 int RunProgram(const std::string& AProgram, const std::vector<std::string>& AArgs,
                std::chrono::milliseconds ATimeout = std::chrono::seconds(60));
 
