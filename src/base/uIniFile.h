@@ -93,9 +93,11 @@ class IIniStore : public IIniValues {
   virtual void Commit(TReplaceMode AMode) = 0;
 };
 
-// The INI file at APath (a missing or unreadable file reads as empty). Linux: a TIniFile read
-// whole here and written back by Commit through ReplaceFile. Windows: the private-profile
-// functions, which read and write the file at every call; Commit has nothing left to do.
+// The INI file at APath (a missing or unreadable file reads as empty); its folder must exist
+// for a write. Linux: a TIniFile read whole here and written back by Commit through
+// ReplaceFile. Windows: the private-profile functions, which read and write the file at every
+// call (Commit has nothing left to do), and which read a value enclosed in one pair of quotes
+// (" or ') without them.
 std::unique_ptr<IIniStore> OpenIniStore(const std::string& APath);
 
 // The INI text file at APath as a store: loaded whole, saved whole by Commit.

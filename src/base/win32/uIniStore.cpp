@@ -70,23 +70,31 @@ class TProfileStore final : public IIniStore {
   }
 
   void Write(std::string_view ASection, std::string_view AKey, const wchar_t* AValue) {
-    // A new file starts as UTF-16 with its byte-order mark, so that the profile functions
-    // keep every character rather than the system's code page.
-    if (GetFileAttributesW(FWidePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-      const HANDLE File = CreateFileW(FWidePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (File != INVALID_HANDLE_VALUE) {
-        const unsigned char Bom[] = {0xFF, 0xFE};
-        DWORD Written = 0;
-        WriteFile(File, Bom, sizeof(Bom), &Written, nullptr);
-        CloseHandle(File);
-      }
-    }
+    MarkAsUnicode();
     if (!WritePrivateProfileStringW(Utf8ToWide(WithoutControls(ASection)).c_str(),
                                     Utf8ToWide(WithoutControls(AKey)).c_str(), AValue,
                                     FWidePath.c_str()))
       throw std::runtime_error("erro ao gravar \"" + FPath + "\": " +
                                SystemErrorText(GetLastError()));
+  }
+
+  // A file that is new or still empty starts as UTF-16 with its byte-order mark, so that the
+  // profile functions keep every character rather than the system's code page.
+  void MarkAsUnicode() const {
+    WIN32_FILE_ATTRIBUTE_DATA Data{};
+    if (GetFileAttributesExW(FWidePath.c_str(), GetFileExInfoStandard, &Data) &&
+        (Data.nFileSizeLow != 0 || Data.nFileSizeHigh != 0))
+      return;
+    const HANDLE File = CreateFileW(FWidePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (File == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER Size{};
+    if (GetFileSizeEx(File, &Size) && Size.QuadPart == 0) {
+      const unsigned char Bom[] = {0xFF, 0xFE};
+      DWORD Written = 0;
+      WriteFile(File, Bom, sizeof(Bom), &Written, nullptr);
+    }
+    CloseHandle(File);
   }
 
   const std::string FPath;

@@ -45,10 +45,9 @@ int TWin32MainLoop::Run(std::function<void()> ATick) {
   const HWND Window = FWindow;
   SetTimer(Window, TickTimer, TickMs, nullptr);
   MSG Message;
-  int ExitCode = 0;
   while (GetMessageW(&Message, nullptr, 0, 0) > 0) {
     if (Message.hwnd == Window && Message.message == QuitMessage) {
-      ExitCode = static_cast<int>(Message.wParam);
+      FExitCode = static_cast<int>(Message.wParam);
       break;
     }
     TranslateMessage(&Message);
@@ -56,7 +55,7 @@ int TWin32MainLoop::Run(std::function<void()> ATick) {
   }
   KillTimer(Window, TickTimer);
   FTick = nullptr;
-  return ExitCode;
+  return FExitCode;
 }
 
 void TWin32MainLoop::Quit(int AExitCode) {
@@ -69,6 +68,13 @@ LRESULT CALLBACK TWin32MainLoop::WindowProc(HWND AWindow, UINT AMessage, WPARAM 
   if (Self && AMessage == DrainMessage) {
     Self->FScheduled->store(false);
     Self->FQueue.ProcessPending();
+    return 0;
+  }
+  // A quit that another loop of this thread took, a dialog's: the thread's quit message ends
+  // that loop, which posts it again, and with it Run's.
+  if (Self && AMessage == QuitMessage) {
+    Self->FExitCode = static_cast<int>(AWParam);
+    PostQuitMessage(Self->FExitCode);
     return 0;
   }
   if (Self && AMessage == WM_TIMER && AWParam == TickTimer) {

@@ -23,6 +23,7 @@ class TWin32MainLoop {
   // Runs the thread's messages until Quit; returns Quit's code.
   int Run(std::function<void()> ATick);
   // From any thread: Run returns AExitCode once the messages before this call are handled.
+  // A dialog that runs its own message loop on the loop's thread meanwhile is ended as well.
   void Quit(int AExitCode);
 
  private:
@@ -34,6 +35,7 @@ class TWin32MainLoop {
   // A drain is on its way; posts made meanwhile ride along with it.
   std::shared_ptr<std::atomic<bool>> FScheduled = std::make_shared<std::atomic<bool>>(false);
   std::function<void()> FTick;
+  int FExitCode = 0;  // the last Quit's, once its message was taken
 };
 
 }  // namespace halvora
