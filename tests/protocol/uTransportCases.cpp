@@ -9,6 +9,8 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/write.hpp>
 
 #include "protocol/uTransportUnderTest.h"
 #include "support/uTestPki.h"
@@ -193,6 +195,8 @@ TEST_P(TTransportTest, CloseFrameFromThePeerGivesBtClose) {
   EXPECT_TRUE(Transport->Receive(Buffer.data(), Buffer.size(), Read, Type));
   EXPECT_EQ(Type, TBufferType::btClose);
   EXPECT_EQ(Read, 0u);
+  // Ended by the owner, as the relay client does (WinHTTP keeps the connection until then).
+  Transport->Close();
   EXPECT_TRUE(Connection->WaitClosed());
 }
 
@@ -242,6 +246,32 @@ TEST(TTransportOpenTest, CloseMakesOpenFail) {
   Waiting->Close();
   EXPECT_EQ(Opening.wait_for(1s), std::future_status::ready) << "the upgrade still waits";
   EXPECT_FALSE(Await(Opening));
+}
+
+TEST(TTransportOpenTest, FailsWhenTheServerRefusesTheUpgrade) {
+  // A server that answers the upgrade with 404 and keeps the connection.
+  using boost::asio::ip::tcp;
+  boost::asio::io_context Io;
+  tcp::acceptor Server(Io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+  tcp::socket Peer(Io);
+  std::string Request;
+  const std::string Refusal = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+  Server.async_accept(Peer, [&](const boost::system::error_code& AError) {
+    if (AError) return;
+    boost::asio::async_read_until(
+        Peer, boost::asio::dynamic_buffer(Request), "\r\n\r\n",
+        [&](const boost::system::error_code& AReadError, std::size_t) {
+          if (!AReadError)
+            boost::asio::async_write(Peer, boost::asio::buffer(Refusal),
+                                     [](const boost::system::error_code&, std::size_t) {});
+        });
+  });
+  std::thread Serving([&] { Io.run_for(20s); });
+
+  EXPECT_FALSE(Kind().Factory({})->NewTransport()->Open(
+      "127.0.0.1", Server.local_endpoint().port(), "/relay", false));
+  Serving.join();
+  EXPECT_NE(Request.find("GET /relay "), std::string::npos) << Request;
 }
 
 TEST(TTransportOpenTest, FailsOnAClosedPortOrPortZero) {
