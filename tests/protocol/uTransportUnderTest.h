@@ -17,6 +17,9 @@ class ITransportKind {
   virtual std::shared_ptr<ITransportFactory> Factory(const std::string& ACaPem) const = 0;
   // Whether wss reaches a server by its IP address, with a certificate issued for it.
   virtual bool AddressCertificates() const = 0;
+  // Whether over wss many sends may meet many receives (Wine's TLS breaks its session now and
+  // then when they do).
+  virtual bool BusyTlsBothWays() const = 0;
 };
 
 // The transport the shared suites test: each test program that links them defines it.

@@ -11,6 +11,7 @@ class TBeastKind final : public ITransportKind {
     return std::make_shared<TBeastTransportFactory>(TBeastOptions{ACaPem, false});
   }
   bool AddressCertificates() const override { return true; }
+  bool BusyTlsBothWays() const override { return true; }
 };
 
 }  // namespace

@@ -74,12 +74,15 @@ class TProbe {
  private:
   struct TCall {
     std::thread Thread;
-    std::shared_ptr<std::atomic<bool>> Ended;
+    std::atomic<bool> Ended{false};
   };
 
   std::string Run(const std::string& AVerb, std::istream& AArguments);
-  void Start(std::string ALine);
-  void Answer(const std::string& AId, const std::string& AText);
+  // Runs one call on a thread of its own; false when none could be started.
+  bool Start(const std::string& AId, const std::string& AVerb,
+             std::istringstream AArguments) noexcept;
+  // An answer that cannot be written is lost, as the output is.
+  void Answer(const std::string& AId, const std::string& AText) noexcept;
 
   TWinHttpTransport FTransport;
   std::mutex FOutputLock;
@@ -116,41 +119,43 @@ std::string TProbe::Run(const std::string& AVerb, std::istream& AArguments) {
   return Done ? "ok" : "fail";
 }
 
-void TProbe::Answer(const std::string& AId, const std::string& AText) {
-  const std::string Line = AId + " " + AText + "\n";
-  std::lock_guard Guard(FOutputLock);
-  std::fwrite(Line.data(), 1, Line.size(), stdout);
-  std::fflush(stdout);
+void TProbe::Answer(const std::string& AId, const std::string& AText) noexcept {
+  try {
+    const std::string Line = AId + " " + AText + "\n";
+    std::lock_guard Guard(FOutputLock);
+    std::fwrite(Line.data(), 1, Line.size(), stdout);
+    std::fflush(stdout);
+  } catch (...) {
+  }
 }
 
-void TProbe::Start(std::string ALine) {
-  FCalls.remove_if([](TCall& ACall) {
-    if (!*ACall.Ended) return false;
-    ACall.Thread.join();
-    return true;
-  });
-  TCall& Call = FCalls.emplace_back(TCall{{}, std::make_shared<std::atomic<bool>>(false)});
+bool TProbe::Start(const std::string& AId, const std::string& AVerb,
+                   std::istringstream AArguments) noexcept {
   try {
-    Call.Thread = std::thread([this, Ended = Call.Ended, Line = std::move(ALine)] {
-      try {
-        std::istringstream Words(Line);
-        std::string Id, Verb;
-        Words >> Id >> Verb;
-        std::string Result;
-        try {
-          Result = Run(Verb, Words);
-        } catch (...) {
-          Result = "fail";
-        }
-        Answer(Id, Result);
-      } catch (...) {
-      }
-      *Ended = true;
+    FCalls.remove_if([](TCall& ACall) {
+      if (!ACall.Ended) return false;
+      ACall.Thread.join();
+      return true;
     });
+    TCall& Call = FCalls.emplace_back();
+    try {
+      Call.Thread = std::thread(
+          [this, &Call, Id = AId, Verb = AVerb, Arguments = std::move(AArguments)]() mutable {
+            std::string Result = "fail";
+            try {
+              Result = Run(Verb, Arguments);
+            } catch (...) {
+            }
+            Answer(Id, Result);
+            Call.Ended = true;
+          });
+      return true;
+    } catch (...) {
+      FCalls.pop_back();
+    }
   } catch (...) {
-    FCalls.pop_back();
-    throw;
   }
+  return false;
 }
 
 void TProbe::Serve() {
@@ -158,19 +163,16 @@ void TProbe::Serve() {
   while (std::getline(std::cin, Line)) {
     std::string Id, Verb;
     try {
-      std::istringstream Words(Line);
+      std::istringstream Words(std::move(Line));
       Words >> Id >> Verb;
       if (Verb == "close") {
         FTransport.Close();
         Answer(Id, "ok");
-      } else {
-        Start(std::move(Line));
+      } else if (!Start(Id, Verb, std::move(Words))) {
+        Answer(Id, "fail");
       }
     } catch (...) {
-      try {
-        Answer(Id, "fail");
-      } catch (...) {
-      }
+      Answer(Id, "fail");
     }
   }
   FTransport.Close();
