@@ -2,6 +2,7 @@
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -24,6 +25,7 @@ using TCert = std::unique_ptr<X509, TFree<X509, X509_free>>;
 using TBio = std::unique_ptr<BIO, TFree<BIO, BIO_free_all>>;
 using TBigNum = std::unique_ptr<BIGNUM, TFree<BIGNUM, BN_free>>;
 using TExtension = std::unique_ptr<X509_EXTENSION, TFree<X509_EXTENSION, X509_EXTENSION_free>>;
+using TEcdsaSig = std::unique_ptr<ECDSA_SIG, TFree<ECDSA_SIG, ECDSA_SIG_free>>;
 
 // One extension in OpenSSL's configuration syntax, e.g. {NID_basic_constraints, "critical,CA:TRUE"}.
 using TExtensions = std::vector<std::pair<int, std::string>>;
@@ -38,6 +40,17 @@ TKey NewKey() {
   TKey key(EVP_EC_gen("P-256"));
   Check(key != nullptr, "EC key generation");
   return key;
+}
+
+// Whether both halves of ACert's ECDSA signature have the curve's full 32 bytes.
+bool FullWidthSignature(const X509* ACert) {
+  const ASN1_BIT_STRING* signature = nullptr;
+  X509_get0_signature(&signature, nullptr, ACert);
+  const unsigned char* data = signature->data;
+  const TEcdsaSig parts(d2i_ECDSA_SIG(nullptr, &data, signature->length));
+  Check(parts != nullptr, "signature decoding");
+  return BN_num_bytes(ECDSA_SIG_get0_r(parts.get())) == 32 &&
+         BN_num_bytes(ECDSA_SIG_get0_s(parts.get())) == 32;
 }
 
 void SetRandomSerial(X509* ACert) {
@@ -72,7 +85,11 @@ TCert NewCert(EVP_PKEY* AKey, const std::string& ACommonName, X509* AIssuer,
         "certificate fields");
   SetRandomSerial(cert.get());
   for (const auto& [nid, value] : AExtensions) AddExtension(cert.get(), issuer, nid, value);
-  Check(X509_sign(cert.get(), AIssuerKey, EVP_sha256()) > 0, "certificate signing");
+  // Wine's certificate check refuses an ECDSA signature whose r or s is shorter than 32
+  // bytes (one in 128): signed again until neither is. A signature is random, so this ends.
+  do {
+    Check(X509_sign(cert.get(), AIssuerKey, EVP_sha256()) > 0, "certificate signing");
+  } while (!FullWidthSignature(cert.get()));
   return cert;
 }
 

@@ -4,6 +4,8 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <thread>
 
 #include "base/win32/uWin32Text.h"
 
@@ -54,6 +56,15 @@ constexpr int ReceiveTimeoutMs = 60000;
 
 }  // namespace
 
+// One upgrade, shared by Open and the thread that runs it, which may outlive the transport.
+struct TWinHttpTransport::TUpgrade {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  bool Finished = false;   // the thread is done; Socket holds its result
+  bool Abandoned = false;  // Close came: Open has returned or returns, and nothing completes
+  HINTERNET Socket = nullptr;
+};
+
 TWinHttpTransport::~TWinHttpTransport() { Close(); }
 
 bool TWinHttpTransport::Keep(THandle& AField, THandle AHandle) {
@@ -71,6 +82,48 @@ bool TWinHttpTransport::Keep(THandle& AField, THandle AHandle) {
 TWinHttpTransport::THandle TWinHttpTransport::CurrentSocket() {
   std::lock_guard Guard(FHandleLock);
   return FSocket;
+}
+
+bool TWinHttpTransport::Closed() {
+  std::lock_guard Guard(FHandleLock);
+  return FClosed;
+}
+
+TWinHttpTransport::THandle TWinHttpTransport::Upgrade(THandle ARequest) {
+  const auto State = std::make_shared<TUpgrade>();
+  {
+    std::lock_guard Guard(FHandleLock);
+    if (FClosed) return nullptr;
+    FUpgrade = State;
+  }
+  const auto CompleteUpgrade = WebSocketApi().CompleteUpgrade;
+  try {
+    std::thread([State, ARequest, CompleteUpgrade] {
+      try {
+        // Only 101 upgrades: Wine's WinHTTP completes an upgrade after any answer.
+        DWORD Status = 0, Size = sizeof Status;
+        const bool Switched =
+            WinHttpSendRequest(ARequest, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+            WinHttpReceiveResponse(ARequest, nullptr) &&
+            WinHttpQueryHeaders(ARequest, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                WINHTTP_HEADER_NAME_BY_INDEX, &Status, &Size,
+                                WINHTTP_NO_HEADER_INDEX) &&
+            Status == HTTP_STATUS_SWITCH_PROTOCOLS;
+        // Under the lock, so that Close does not close the request handle meanwhile.
+        std::lock_guard Guard(State->Lock);
+        if (Switched && !State->Abandoned) State->Socket = CompleteUpgrade(ARequest, 0);
+        State->Finished = true;
+        State->Changed.notify_all();
+      } catch (...) {
+      }
+    }).detach();
+  } catch (...) {
+    return nullptr;
+  }
+  std::unique_lock Guard(State->Lock);
+  State->Changed.wait(Guard, [&] { return State->Finished || State->Abandoned; });
+  return State->Finished ? State->Socket : nullptr;
 }
 
 bool TWinHttpTransport::Open(const std::string& AHost, std::uint16_t APort,
@@ -92,13 +145,8 @@ bool TWinHttpTransport::Open(const std::string& AHost, std::uint16_t APort,
       WINHTTP_DEFAULT_ACCEPT_TYPES, ASecure ? WINHTTP_FLAG_SECURE : 0);
   if (!Request || !Keep(FRequest, Request)) return false;
 
-  if (!WinHttpSetOption(Request, WINHTTP_OPTION_UPGRADE_TO_WEB_SOCKET, nullptr, 0) ||
-      !WinHttpSendRequest(Request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                          0, 0) ||
-      !WinHttpReceiveResponse(Request, nullptr))
-    return false;
-  // The status is not examined: the upgrade succeeds only on 101.
-  const HINTERNET Socket = Api.CompleteUpgrade(Request, 0);
+  if (!WinHttpSetOption(Request, WINHTTP_OPTION_UPGRADE_TO_WEB_SOCKET, nullptr, 0)) return false;
+  const HINTERNET Socket = Upgrade(Request);
   if (!Socket) return false;
 
   {
@@ -123,7 +171,10 @@ bool TWinHttpTransport::Receive(std::uint8_t* ABuffer, std::size_t ASize, std::s
   DWORD Read = 0;
   WINHTTP_WEB_SOCKET_BUFFER_TYPE Type{};
   const DWORD Size = static_cast<DWORD>(std::min<std::size_t>(ASize, 0x7FFFFFFF));
-  if (WebSocketApi().Receive(Socket, ABuffer, Size, &Read, &Type) != NO_ERROR) return false;
+  // A receive that Close ended may still report what the shutdown brought (the peer's answer
+  // to it): after Close every call fails.
+  if (WebSocketApi().Receive(Socket, ABuffer, Size, &Read, &Type) != NO_ERROR || Closed())
+    return false;
   ARead = Read;
   switch (Type) {
     case WINHTTP_WEB_SOCKET_BINARY_MESSAGE_BUFFER_TYPE: AType = TBufferType::btBinaryMessage; break;
@@ -145,6 +196,7 @@ bool TWinHttpTransport::Send(const TIdBytes& AFrame) {
 
 void TWinHttpTransport::Close() {
   HINTERNET Handles[4];
+  std::shared_ptr<TUpgrade> Upgrade;
   {
     std::lock_guard Guard(FHandleLock);
     FClosed = true;
@@ -153,8 +205,16 @@ void TWinHttpTransport::Close() {
     Handles[2] = FConnect;
     Handles[3] = FSession;
     FSocket = FRequest = FConnect = FSession = nullptr;
+    Upgrade = std::move(FUpgrade);
   }
-  // Wine wakes a blocked receive only on a shutdown, Windows on closing the handle: both.
+  // Open returns at once; the upgrade's thread ends when its blocked call does.
+  if (Upgrade) {
+    std::lock_guard Guard(Upgrade->Lock);
+    Upgrade->Abandoned = true;
+    Upgrade->Changed.notify_all();
+  }
+  // Windows ends a blocked receive when its handle closes, Wine only once the peer answered
+  // the close frame of the shutdown: both.
   if (Handles[0])
     WebSocketApi().Shutdown(Handles[0], WINHTTP_WEB_SOCKET_SUCCESS_CLOSE_STATUS, nullptr, 0);
   for (HINTERNET Handle : Handles)

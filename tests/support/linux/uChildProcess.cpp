@@ -43,17 +43,42 @@ std::vector<char*> Pointers(std::vector<std::string>& AStrings) {
 TChildProcess::TChildProcess(const std::string& AProgram, const std::vector<std::string>& AArgs,
                              const std::vector<std::string>& AEnvironment,
                              const std::string& AStdoutFile) {
+  Start(AProgram, AArgs, AEnvironment, AStdoutFile, false);
+}
+
+TChildProcess::TChildProcess(TPiped, const std::string& AProgram,
+                             const std::vector<std::string>& AArgs,
+                             const std::vector<std::string>& AEnvironment) {
+  Start(AProgram, AArgs, AEnvironment, {}, true);
+}
+
+void TChildProcess::Start(const std::string& AProgram, const std::vector<std::string>& AArgs,
+                          const std::vector<std::string>& AEnvironment,
+                          const std::string& AStdoutFile, bool APiped) {
   std::vector<std::string> Argv{AProgram};
   Argv.insert(Argv.end(), AArgs.begin(), AArgs.end());
   std::vector<std::string> Env = MergedEnvironment(AEnvironment);
   std::vector<char*> ArgvPtr = Pointers(Argv), EnvPtr = Pointers(Env);
+
+  // The child's ends become its standard input and output; no other child inherits any end.
+  int In[2] = {-1, -1}, Out[2] = {-1, -1};
+  if (APiped && (pipe2(In, O_CLOEXEC) != 0 || pipe2(Out, O_CLOEXEC) != 0)) {
+    for (const int Fd : {In[0], In[1]})
+      if (Fd >= 0) close(Fd);
+    throw std::runtime_error(std::string("pipe failed: ") + std::strerror(errno));
+  }
 
   // Everything the child needs is prepared before fork: after it, only calls that are safe
   // in a copy of a multi-threaded process.
   const char* Output = AStdoutFile.empty() ? nullptr : AStdoutFile.c_str();
   const pid_t Parent = getpid();
   FPid = fork();
-  if (FPid < 0) throw std::runtime_error(std::string("fork failed: ") + std::strerror(errno));
+  if (FPid < 0) {
+    const int Error = errno;
+    for (const int Fd : {In[0], In[1], Out[0], Out[1]})
+      if (Fd >= 0) close(Fd);
+    throw std::runtime_error(std::string("fork failed: ") + std::strerror(Error));
+  }
   if (FPid == 0) {
     // A test that dies (a crash, a time-out) takes its programs with it.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -62,18 +87,32 @@ TChildProcess::TChildProcess(const std::string& AProgram, const std::vector<std:
       const int Fd = open(Output, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
       if (Fd < 0 || dup2(Fd, STDOUT_FILENO) < 0) _exit(127);
     }
+    if (APiped && (dup2(In[0], STDIN_FILENO) < 0 || dup2(Out[1], STDOUT_FILENO) < 0)) _exit(127);
     execve(AProgram.c_str(), ArgvPtr.data(), EnvPtr.data());
     _exit(127);
+  }
+  if (APiped) {
+    close(In[0]);
+    close(Out[1]);
+    FInput = In[1];
+    FOutput = Out[0];
   }
 }
 
 TChildProcess::~TChildProcess() {
+  for (const int Fd : {FInput, FOutput})
+    if (Fd >= 0) close(Fd);
   if (!Running()) return;
   // A polite stop first, so an X server removes its lock files.
   Kill(SIGTERM);
   if (Wait(std::chrono::seconds(3))) return;
   Kill(SIGKILL);
   Reap(0);
+}
+
+void TChildProcess::CloseInput() {
+  if (FInput >= 0) close(FInput);
+  FInput = -1;
 }
 
 bool TChildProcess::Reap(int AOptions) {

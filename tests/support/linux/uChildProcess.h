@@ -24,11 +24,19 @@ class TChildProcess {
   TChildProcess(const std::string& AProgram, const std::vector<std::string>& AArgs,
                 const std::vector<std::string>& AEnvironment = {},
                 const std::string& AStdoutFile = {});
+  // As above, with standard input and output through pipes: the test writes to InputFd and
+  // reads OutputFd, which stay open as long as the object.
+  struct TPiped {};
+  TChildProcess(TPiped, const std::string& AProgram, const std::vector<std::string>& AArgs,
+                const std::vector<std::string>& AEnvironment = {});
   ~TChildProcess();
   TChildProcess(const TChildProcess&) = delete;
   TChildProcess& operator=(const TChildProcess&) = delete;
 
   pid_t Pid() const { return FPid; }
+  int InputFd() const { return FInput; }
+  int OutputFd() const { return FOutput; }
+  void CloseInput();  // the program reads the end of its input
   bool Running();
   // The exit code once the program ended within ATimeout; a signal counts as 128 + its
   // number. Empty on timeout.
@@ -36,9 +44,13 @@ class TChildProcess {
   void Kill(int ASignal);
 
  private:
+  void Start(const std::string& AProgram, const std::vector<std::string>& AArgs,
+             const std::vector<std::string>& AEnvironment, const std::string& AStdoutFile,
+             bool APiped);
   bool Reap(int AOptions);
 
   pid_t FPid = -1;
+  int FInput = -1, FOutput = -1;  // the test's ends of the pipes, when piped
   std::optional<int> FExitCode;
 };
 
