@@ -1,6 +1,6 @@
 // The Windows test host under Wine against the Linux relay and viewer: registration, the
 // settings file it keeps, admission by proof, a blocking request answered, the link coming
-// back after the relay dies, and the brand service.
+// back after the relay dies, TLS with a certificate the system trusts, and the brand service.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -10,6 +10,8 @@
 #include <stdexcept>
 
 #include "e2e/uEndToEndFixture.h"
+#include "protocol/wine/uWineTransport.h"
+#include "support/uTestPki.h"
 
 namespace halvora::test {
 namespace {
@@ -94,6 +96,28 @@ TEST_F(WineEndToEnd, ComesBackWithItsIdWithinThreeSecondsOfTheRelay) {
   ASSERT_TRUE(Host->WaitState(IsReady, 10s)) << Host->State().dump();
   EXPECT_LT(std::chrono::steady_clock::now() - Back, 4500ms) << "reconnects every 3 s";
   EXPECT_EQ(Host->State()["id"], Id);
+}
+
+// Over TLS, with a certificate for localhost from a CA that the Wine prefix trusts meanwhile:
+// the host registers and the viewer, trusting the same CA, is admitted.
+TEST_F(WineEndToEnd, WorksOverTlsWithACertificateTheSystemTrusts) {
+  const TTestPki Pki = MakeTestPki({"localhost"}, {});
+  const std::string Tls = Folder("tls");
+  WriteFile(Tls + "/ca.pem", Pki.CaCertPem);
+  WriteFile(Tls + "/cert.pem", Pki.ServerCertPem);
+  WriteFile(Tls + "/key.pem", Pki.ServerKeyPem);
+  const TWineTransportFactory Trust(Pki.CaCertPem);
+  auto Relay =
+      StartRelay(0, {"--tls-cert", Tls + "/cert.pem", "--tls-key", Tls + "/key.pem"});
+  auto Host = std::make_unique<THostProcess>(Folder("host"), WineHost(), Relay->SecureUrl());
+  ASSERT_TRUE(Host->WaitState(IsReady)) << Host->State().dump();
+  const nlohmann::json S = Host->State();
+  auto Technician = std::make_unique<TViewerProcess>(
+      Folder("viewers"), Relay->SecureUrl(),
+      std::vector<std::string>{"--id", S["id"], "--password", S["password"], "--ca",
+                               Tls + "/ca.pem"},
+      "end\n");
+  EXPECT_EQ(Technician->Wait(), 0) << Technician->Output();
 }
 
 // The brand announced by the relay is looked up at its brand service over WinHTTP: the name
